@@ -1,0 +1,10 @@
+# Applies ZELKOR_SANITIZER to everything built after this point.
+if(ZELKOR_SANITIZER STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ZELKOR_SANITIZER STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT ZELKOR_SANITIZER STREQUAL "")
+  message(FATAL_ERROR "ZELKOR_SANITIZER must be empty, address or thread")
+endif()

@@ -1,0 +1,241 @@
+#include "simulator.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace sim {
+
+using Clock = std::chrono::steady_clock;
+
+Simulator::Simulator(std::shared_ptr<Responder> model) : model_(std::move(model)) {}
+
+Simulator::~Simulator() { Stop(); }
+
+bool Simulator::Start() {
+    if (!pty_.Open()) return false;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    wake_read_ = fds[0];
+    wake_write_ = fds[1];
+    stop_ = false;
+    thread_ = std::thread(&Simulator::Run, this);
+    return true;
+}
+
+void Simulator::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    if (wake_write_ >= 0) {
+        const char b = 1;
+        [[maybe_unused]] auto n = ::write(wake_write_, &b, 1);
+    }
+    if (thread_.joinable()) thread_.join();
+    pty_.Close();
+    if (wake_read_ >= 0) ::close(wake_read_);
+    if (wake_write_ >= 0) ::close(wake_write_);
+    wake_read_ = wake_write_ = -1;
+}
+
+bool Simulator::Publish(const std::string &dir, int port) {
+    return PublishPort(dir, port, pty_.slave_path());
+}
+
+void Simulator::Enqueue(Reaction reaction) {
+    std::lock_guard lock(mutex_);
+    script_.push_back(std::move(reaction));
+}
+
+void Simulator::SendUnprompted(const Bytes &bytes, int delay_ms) {
+    Reaction r;
+    r.pieces.push_back({delay_ms, bytes});
+    std::lock_guard lock(mutex_);
+    Schedule(r);
+}
+
+void Simulator::Unplug(int delay_ms) {
+    Reaction r;
+    r.pieces.push_back({delay_ms, {}});
+    r.unplug = true;
+    std::lock_guard lock(mutex_);
+    Schedule(r);
+}
+
+bool Simulator::unplugged() const {
+    std::lock_guard lock(mutex_);
+    return unplugged_;
+}
+
+void Simulator::SetModel(std::shared_ptr<Responder> model) {
+    std::lock_guard lock(mutex_);
+    model_ = std::move(model);
+}
+
+void Simulator::SetWireBaud(int baud) {
+    std::lock_guard lock(mutex_);
+    wire_baud_ = baud;
+}
+
+std::vector<Bytes> Simulator::Frames() const {
+    std::lock_guard lock(mutex_);
+    return frames_;
+}
+
+std::size_t Simulator::FrameCount() const {
+    std::lock_guard lock(mutex_);
+    return frames_.size();
+}
+
+bool Simulator::WaitForFrames(std::size_t count, int timeout_ms) const {
+    std::unique_lock lock(mutex_);
+    return frames_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                               [&] { return frames_.size() >= count; });
+}
+
+void Simulator::ClearFrames() {
+    std::lock_guard lock(mutex_);
+    frames_.clear();
+}
+
+int Simulator::reader_baud() const {
+    std::lock_guard lock(mutex_);
+    return reader_baud_;
+}
+
+// Called with mutex_ held. Pieces follow each other: each delay counts from
+// the end of the previous piece (or from now for the first).
+void Simulator::Schedule(const Reaction &reaction) {
+    Clock::time_point at = Clock::now();
+    for (const Piece &piece : reaction.pieces) {
+        at += std::chrono::milliseconds(piece.delay_ms);
+        outgoing_.push_back({at, piece.bytes, false});
+    }
+    if (reaction.unplug) outgoing_.push_back({at, {}, true});
+    std::stable_sort(outgoing_.begin(), outgoing_.end(),
+                     [](const Outgoing &a, const Outgoing &b) { return a.due < b.due; });
+}
+
+int Simulator::MsUntilNextDue() const {
+    if (outgoing_.empty()) return 50;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing_.front().due - Clock::now());
+    return static_cast<int>(std::clamp<long>(left.count(), 0, 50));
+}
+
+void Simulator::WriteAll(const Bytes &bytes) {
+    int wire_baud;
+    {
+        std::lock_guard lock(mutex_);
+        wire_baud = wire_baud_;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t step = wire_baud > 0 ? 1 : bytes.size() - done;
+        if (wire_baud > 0) {
+            // One byte is ten bits on the line.
+            wire_free_ = std::max(wire_free_, Clock::now()) +
+                         std::chrono::nanoseconds(10'000'000'000LL / wire_baud);
+            std::this_thread::sleep_until(wire_free_);
+        }
+        const ssize_t n = ::write(pty_.master(), bytes.data() + done, step);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd pfd{pty_.master(), POLLOUT, 0};
+            ::poll(&pfd, 1, 10);
+        } else if (n < 0 && errno != EINTR) {
+            return;
+        }
+    }
+}
+
+void Simulator::FlushDue() {
+    for (;;) {
+        Outgoing next;
+        {
+            std::lock_guard lock(mutex_);
+            if (outgoing_.empty() || outgoing_.front().due > Clock::now() || unplugged_) return;
+            next = std::move(outgoing_.front());
+            outgoing_.pop_front();
+            if (next.unplug) {
+                unplugged_ = true;
+                outgoing_.clear();
+            }
+        }
+        if (next.unplug) {
+            pty_.Close();
+            return;
+        }
+        WriteAll(next.bytes);
+    }
+}
+
+void Simulator::HandleCommand(const Command &command) {
+    std::shared_ptr<Responder> model;
+    Reaction reaction;
+    bool scripted = false;
+    {
+        std::lock_guard lock(mutex_);
+        frames_.push_back(command.raw);
+        if (!script_.empty()) {
+            reaction = std::move(script_.front());
+            script_.pop_front();
+            scripted = true;
+        }
+        model = model_;
+    }
+    frames_cv_.notify_all();
+    if (!scripted) {
+        if (model) {
+            // A reader switched to another speed does not hear a line set to
+            // the old one, where the line speed can be seen at all.
+            const int heard_at = line_baud();
+            int reader_baud;
+            {
+                std::lock_guard lock(mutex_);
+                reader_baud = reader_baud_;
+            }
+            if (reader_baud != 0 && heard_at != 0 && heard_at != reader_baud) return;
+            reaction = model->Respond(command);
+        } else {
+            reaction = Answer(0x00);
+        }
+    }
+    std::lock_guard lock(mutex_);
+    Schedule(reaction);
+    if (reaction.line_baud != 0) reader_baud_ = reaction.line_baud;
+}
+
+void Simulator::Run() {
+    CommandDecoder decoder;
+    std::uint8_t buffer[1024];
+    for (;;) {
+        int wait_ms;
+        {
+            std::lock_guard lock(mutex_);
+            if (stop_) return;
+            wait_ms = unplugged_ ? 50 : MsUntilNextDue();
+        }
+        pollfd fds[2] = {{unplugged_ ? -1 : pty_.master(), POLLIN, 0}, {wake_read_, POLLIN, 0}};
+        ::poll(fds, 2, wait_ms);
+        if (fds[1].revents != 0) {
+            char drain[16];
+            while (::read(wake_read_, drain, sizeof drain) > 0) {
+            }
+        }
+        if (!unplugged_ && (fds[0].revents & POLLIN) != 0) {
+            const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
+            if (n > 0) {
+                decoder.Feed(buffer, static_cast<std::size_t>(n));
+                while (auto command = decoder.Next()) HandleCommand(*command);
+            }
+        }
+        FlushDue();
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,59 @@
+// Shared test scaffolding: a simulated reader published as a COM port, the
+// library's standard output captured, and small byte helpers.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "simulator.h"
+
+namespace testing_support {
+
+// "55 55 0A" -> bytes.
+sim::Bytes Hex(const std::string &text);
+std::string ToHex(const sim::Bytes &bytes);
+
+// UTF-8 text -> GBK bytes, the way the library must print it.
+std::string Gbk(const std::string &utf8);
+
+// Redirects file descriptor 1 into a temporary file while alive.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture &) = delete;
+    StdoutCapture &operator=(const StdoutCapture &) = delete;
+    // Everything printed since the last Take (GBK bytes).
+    std::string Take();
+    // Waits until the output contains `needle` (GBK); returns all output so far
+    // since the last Take, and consumes it only when found.
+    bool WaitFor(const std::string &needle, int timeout_ms);
+
+private:
+    int saved_fd_ = -1;
+    int file_fd_ = -1;
+    long offset_ = 0;
+    std::string pending_;
+};
+
+// Milliseconds since `start`.
+long ElapsedMs(std::chrono::steady_clock::time_point start);
+
+// A simulated reader on a pseudo-terminal published as COM<kPort> in a private
+// ZELKOR_PORT_DIR, and an open session on it (9600 8N1).
+class SimulatedReaderTest : public ::testing::Test {
+protected:
+    static constexpr int kPort = 7;
+    void SetUp() override;
+    void TearDown() override;
+    // Reopens the session (after a test closed it).
+    bool Open(int baud = 9600);
+
+    sim::Simulator sim_;
+    std::string port_dir_;
+    StdoutCapture out_;
+};
+
+}  // namespace testing_support
