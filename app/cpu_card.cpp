@@ -1,0 +1,3 @@
+#include "cpu_card.h"
+
+CCPUCard::CCPUCard(QWidget *parent) : QWidget(parent) {}

@@ -1,0 +1,3 @@
+#include "mifare_card.h"
+
+CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {}

@@ -1,0 +1,6 @@
+#include "parvex_app.h"
+
+CParvexApp theApp;
+
+CParvexApp::CParvexApp() = default;
+CParvexApp::~CParvexApp() = default;

@@ -1,0 +1,29 @@
+// The application object: program-wide state shared by the main window and
+// the card pages, and the start-up that wires the console capture.
+#pragma once
+
+class CParvexDlg;
+
+class CParvexApp {
+public:
+    CParvexApp();
+    ~CParvexApp();
+    CParvexApp(const CParvexApp &) = delete;
+    CParvexApp &operator=(const CParvexApp &) = delete;
+
+    // Creates the Qt application, starts the console capture, runs the main
+    // dialog and returns the process exit code.
+    int InitInstance(int argc, char **argv);
+
+    // Card type code of the last card-information request (0 before any).
+    int m_nCardType = 0;
+    // True from a successful OpenReader until the port is closed again.
+    bool m_bPortOpen = false;
+    // The main dialog while it exists (the target of captured console text).
+    CParvexDlg *m_pMainDlg = nullptr;
+};
+
+extern CParvexApp theApp;
+
+// Caption of the application-wide message boxes: the program's name.
+inline constexpr const char *kProgramName = "Parvex";
