@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need (Debian 12).
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev googletest
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  fonts-wqy-microhei xvfb xauth
+)
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
