@@ -8,6 +8,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,6 +34,13 @@ bool CloseExclusive(int fd) {
     ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     return ::close(fd) == 0 || errno == EINTR;
+}
+
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned major_number = major(st.st_rdev);
+    return major_number >= 136 && major_number <= 143;  // UNIX98 pty slaves
 }
 
 speed_t SpeedCode(int baud) {
@@ -66,13 +75,13 @@ speed_t SpeedCode(int baud) {
     }
 }
 
+// CS5 is zero, so the caller checks the range itself.
 tcflag_t DataBitsFlag(int data_bits) {
     switch (data_bits) {
     case 5: return CS5;
     case 6: return CS6;
     case 7: return CS7;
-    case 8: return CS8;
-    default: return 0;
+    default: return CS8;
     }
 }
 
@@ -112,10 +121,11 @@ bool SerialPort::Open(const char *path) {
 
 bool SerialPort::Configure(int baud, int data_bits, int parity, int stop_bits) {
     const speed_t speed = SpeedCode(baud);
-    const tcflag_t size = DataBitsFlag(data_bits & 0xFF);
+    data_bits &= 0xFF;
     parity &= 0xFF;
     stop_bits &= 0xFF;
-    if (speed == B0 || size == 0 || parity > 4 || stop_bits > 2) return false;
+    if (speed == B0 || data_bits < 5 || data_bits > 8 || parity > 4 || stop_bits > 2) return false;
+    const tcflag_t size = DataBitsFlag(data_bits);
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) return false;
     ::cfsetispeed(&tio, speed);
@@ -130,7 +140,10 @@ bool SerialPort::Configure(int baud, int data_bits, int parity, int stop_bits) {
     default: break;
     }
     if (stop_bits != 0) tio.c_cflag |= CSTOPB;
-    return ::tcsetattr(fd_, TCSANOW, &tio) == 0;
+    if (::tcsetattr(fd_, TCSANOW, &tio) == 0) return true;
+    // A pseudo-terminal keeps 8 bits without parity whatever it is told, and
+    // the C library reports that as a rejected setting; the line itself works.
+    return errno == EINVAL && IsPseudoTerminal(fd_);
 }
 
 void SerialPort::Purge() {
