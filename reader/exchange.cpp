@@ -62,7 +62,8 @@ void SendFrame(int pending_command, const unsigned char *frame, int length) {
         s.received_length = 0;
         s.woken_length = 0;
         s.answer_signal.Reset();
-        s.send_tick = platform::MonotonicMs() | 1U;
+        const unsigned now = platform::MonotonicMs();
+        s.send_tick = now != 0 ? now : 1U;  // 0 means no answer awaited
     }
     if (s.open.load()) s.port.Write(frame, length);
     std::memcpy(s.sent_copy, frame, static_cast<size_t>(length));

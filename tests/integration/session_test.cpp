@@ -1,0 +1,146 @@
+// Opening, holding and closing the reader's port.
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "reader_fixture.h"
+#include "zelkor.h"
+
+extern char **environ;
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+int ThreadCount() {
+    int n = 0;
+    if (DIR *d = ::opendir("/proc/self/task")) {
+        while (const dirent *e = ::readdir(d)) n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+double ProcessCpuMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+class SessionTest : public SimulatedReaderTest {};
+
+TEST_F(SessionTest, HeldPortProbesBusyAndFreePortProbesFree) {
+    EXPECT_EQ(IsReaderOpen(kPort), 0);
+    EXPECT_EQ(CloseReader(), 1);
+    EXPECT_EQ(IsReaderOpen(kPort), 1);
+    // The probe leaves the port free.
+    EXPECT_EQ(IsReaderOpen(kPort), 1);
+    EXPECT_TRUE(Open());
+    EXPECT_EQ(IsReaderOpen(kPort), 0);
+}
+
+TEST_F(SessionTest, CloseTwiceReportsTheSecondAsAFailure) {
+    EXPECT_EQ(CloseReader(), 1);
+    EXPECT_EQ(CloseReader(), 0);
+}
+
+TEST_F(SessionTest, PortsThatDoNotExistFailToOpenSilently) {
+    ASSERT_EQ(CloseReader(), 1);
+    out_.Take();
+    EXPECT_EQ(OpenReader(0, 9600, 8, 0, 0), 0);
+    EXPECT_EQ(OpenReader(-3, 9600, 8, 0, 0), 0);
+    EXPECT_EQ(OpenReader(kPort + 1, 9600, 8, 0, 0), 0);
+    EXPECT_EQ(IsReaderOpen(kPort + 1), 0);
+    EXPECT_EQ(IsReaderOpen(0), 0);
+    EXPECT_EQ(out_.Take(), "");
+}
+
+TEST_F(SessionTest, RejectedLineSettingsLeaveThePortFree) {
+    ASSERT_EQ(CloseReader(), 1);
+    EXPECT_EQ(OpenReader(kPort, 12345, 8, 0, 0), 0);
+    EXPECT_EQ(OpenReader(kPort, 9600, 9, 0, 0), 0);
+    EXPECT_EQ(OpenReader(kPort, 9600, 8, 7, 0), 0);
+    EXPECT_EQ(OpenReader(kPort, 9600, 8, 0, 3), 0);
+    EXPECT_EQ(IsReaderOpen(kPort), 1);
+    // Odd parity, seven bits and one and a half stop bits are accepted.
+    EXPECT_EQ(OpenReader(kPort, 115200, 7, 1, 1), 1);
+    EXPECT_EQ(sim_.line_baud(), 115200);
+}
+
+TEST_F(SessionTest, OpeningAnOpenSessionReplacesItWithoutLeakingAThread) {
+    const int threads = ThreadCount();
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(Open());
+    EXPECT_EQ(ThreadCount(), threads);
+    sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
+    EXPECT_EQ(FindCard(), 1);
+}
+
+TEST_F(SessionTest, CloseEndsTheReceiveThreadAtOnce) {
+    const int threads = ThreadCount();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CloseReader(), 1);
+    EXPECT_LT(ElapsedMs(start), 40);
+    EXPECT_EQ(ThreadCount(), threads - 1);
+}
+
+TEST_F(SessionTest, BytesSentBeforeTheOpenAreDiscarded) {
+    ASSERT_EQ(CloseReader(), 1);
+    sim_.SendUnprompted(Hex("55 55 00 00 00 03 00 99 99"));
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Open());
+    sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
+    out_.Take();
+    EXPECT_EQ(FindCard(), 1);
+    EXPECT_EQ(out_.Take().find("99"), std::string::npos);
+}
+
+TEST_F(SessionTest, CommandsWithoutASessionTraceAndFailAtOnce) {
+    ASSERT_EQ(CloseReader(), 1);
+    out_.Take();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FindCard(), 0);
+    EXPECT_LT(ElapsedMs(start), 50);
+    EXPECT_EQ(out_.Take(), Gbk("发送数据：") + "55 55 00 00 00 04 02 01 26 21 \n");
+    EXPECT_EQ(sim_.FrameCount(), 0u);
+}
+
+TEST_F(SessionTest, VanishedDeviceCostsNoProcessorTime) {
+    sim_.Unplug();
+    std::this_thread::sleep_for(100ms);
+    const double before = ProcessCpuMs();
+    std::this_thread::sleep_for(1000ms);
+    EXPECT_LT(ProcessCpuMs() - before, 50.0);
+    EXPECT_EQ(FindCard(), 0);
+    const auto start = std::chrono::steady_clock::now();
+    CloseReader();
+    EXPECT_LT(ElapsedMs(start), 100);
+}
+
+TEST_F(SessionTest, ProcessEndingWithAnOpenSessionExitsCleanly) {
+    ASSERT_EQ(CloseReader(), 1);
+    char *const argv[] = {const_cast<char *>(ZELKOR_EXIT_PROBE), const_cast<char *>("7"), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, ZELKOR_EXIT_PROBE, nullptr, nullptr, argv, environ), 0);
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (ElapsedMs(start) > 5000) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            FAIL() << "the process hung at exit";
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(IsReaderOpen(kPort), 1);
+}
+
+}  // namespace
