@@ -1,0 +1,69 @@
+// The simulated reader itself: its own controls (buzzer, antenna, automatic
+// search, serial number, registers, line speed) and the one card in its
+// field, reached through request, anticollision, select and halt.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "card.h"
+#include "responder.h"
+
+namespace sim {
+
+class ReaderModel : public Responder {
+public:
+    ReaderModel();
+
+    Reaction Respond(const Command &command) override;
+
+    // Puts a card in the field (replacing any other) or takes it away. Safe
+    // to call from another thread while the simulator answers.
+    void PutCard(std::shared_ptr<Card> card);
+    void RemoveCard();
+    std::shared_ptr<Card> card() const;
+
+    bool buzzer_on() const;
+    bool antenna_on() const;
+    bool auto_search() const;
+    // Line speed set by the last speed command (0: never set).
+    int baud() const;
+    std::array<std::uint8_t, 8> serial_number() const;
+    void SetSerialNumber(const std::array<std::uint8_t, 8> &serial);
+    static constexpr int kRegisters = 1024;
+    std::uint8_t Register(int number) const;
+    void SetRegister(int number, std::uint8_t value);
+    // Pause between the two answers of a manual search.
+    void SetManualSearchDelay(int ms);
+
+    static int BaudOfIndex(std::uint8_t index);  // 1..7, else 0
+
+private:
+    Reaction Dispatch(const Command &command);
+    Reaction ReaderCommand(const Command &command);
+    Reaction DetectionCommand(const Command &command);
+    Reaction ClassicCommand(const Command &command);
+    Reaction UltraLightCommand(const Command &command);
+    Reaction CosCommand(const Command &command);
+
+    // A request with one retry: a card left in READY or ACTIVE by an earlier
+    // transaction drops back to IDLE on the first and answers the second.
+    bool Search(bool wakeup);
+    bool EnsureReady();
+    bool EnsureActive();
+    void PowerField();
+
+    mutable std::mutex mutex_;
+    std::shared_ptr<Card> card_;
+    bool buzzer_ = false;
+    bool antenna_ = true;
+    bool auto_search_ = false;
+    int baud_ = 0;
+    int manual_search_delay_ms_ = 100;
+    std::array<std::uint8_t, 8> serial_{0x20, 0x26, 0x12, 0x07, 0x00, 0x00, 0x31, 0x5A};
+    std::array<std::uint8_t, kRegisters> registers_{};
+};
+
+}  // namespace sim
