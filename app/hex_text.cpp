@@ -1,5 +1,6 @@
 #include "hex_text.h"
 
+#include <climits>
 #include <cstring>
 
 #include "message_service.h"
@@ -24,30 +25,24 @@ HexParse ConvertHexText(const QString &text, unsigned char *dest, int dest_size,
         result.error = HexTextError::kOddDigits;
         return result;
     }
-    const int count = static_cast<int>(digits.size() / 2);
-    if (count > dest_size) {
-        result.error = HexTextError::kTooLong;
-        return result;
-    }
-    unsigned char bytes[1024];
-    if (count > static_cast<int>(sizeof bytes)) {
-        result.error = HexTextError::kTooLong;
-        return result;
-    }
-    for (int i = 0; i < count; ++i) {
-        const int high = HexDigit(digits[2 * i]);
-        const int low = HexDigit(digits[2 * i + 1]);
-        if (high < 0 || low < 0) {
+    const qsizetype pairs = digits.size() / 2;
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        if (HexDigit(digits[i]) < 0) {
             result.error = HexTextError::kNotHex;
             return result;
         }
-        bytes[i] = static_cast<unsigned char>(high * 16 + low);
     }
+    if (pairs > dest_size || (dest == nullptr && pairs > 0)) {
+        result.error = HexTextError::kTooLong;
+        return result;
+    }
+    const int count = static_cast<int>(pairs);
     if (count < min_bytes) {
         result.error = HexTextError::kTooShort;
         return result;
     }
-    if (count > 0) std::memcpy(dest, bytes, static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        dest[i] = static_cast<unsigned char>(HexDigit(digits[2 * i]) * 16 + HexDigit(digits[2 * i + 1]));
     result.count = count;
     return result;
 }
@@ -57,11 +52,13 @@ QString HexTextErrorMessage(HexTextError error, int dest_size, int min_bytes) {
     case HexTextError::kOddDigits:
         return QStringLiteral("不完整的十六进制数,请检查数据是否完整");
     case HexTextError::kNotHex:
-        return QStringLiteral("含有非十六进制字符,请检查数据(每个字节为两位0-9、A-F)");
+        return QStringLiteral("含有非十六进制字符,请检查数据(每个字节为两位0-9、A-F,字节之间只能用空格分隔)");
     case HexTextError::kTooLong:
-        return QStringLiteral("数据过长,最多%1个字节").arg(dest_size);
+        return QStringLiteral("数据过长,最多%1个字节,请检查数据").arg(dest_size);
     case HexTextError::kTooShort:
-        return QStringLiteral("数据不足,需要%1个字节").arg(min_bytes);
+        if (min_bytes == dest_size)
+            return QStringLiteral("数据不足,需要%1个字节,请检查数据").arg(min_bytes);
+        return QStringLiteral("数据不足,至少需要%1个字节,请检查数据").arg(min_bytes);
     case HexTextError::kNone:
         break;
     }
@@ -78,9 +75,31 @@ int ParseHexText(QWidget *owner, const QString &text, unsigned char *dest, int d
 }
 
 QString FormatHexBytes(const unsigned char *bytes, int count) {
+    static const char kDigits[] = "0123456789ABCDEF";
     QString text;
     text.reserve(count * 3);
-    for (int i = 0; i < count; ++i)
-        text += QStringLiteral("%1 ").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
+    for (int i = 0; i < count; ++i) {
+        text += QLatin1Char(kDigits[bytes[i] >> 4]);
+        text += QLatin1Char(kDigits[bytes[i] & 0x0F]);
+        text += QLatin1Char(' ');
+    }
     return text;
+}
+
+int DecimalTextValue(const QString &text) {
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && (text[i] == QLatin1Char(' ') || (text[i].unicode() >= 9 && text[i].unicode() <= 13))) ++i;
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    long long value = 0;
+    const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    for (; i < n && text[i].unicode() >= '0' && text[i].unicode() <= '9'; ++i) {
+        value = value * 10 + (text[i].unicode() - '0');
+        if (value > limit) value = limit;
+    }
+    return static_cast<int>(negative ? -value : value);
 }

@@ -1,5 +1,5 @@
 // Hexadecimal text as the operator types it ("5A 3C 96 E1 0F 7B") and as the
-// program shows bytes ("%02X " per byte).
+// program shows bytes ("%02X " per byte), and decimal text of the number boxes.
 #pragma once
 
 #include <QString>
@@ -8,10 +8,10 @@ class QWidget;
 
 enum class HexTextError {
     kNone,
-    kOddDigits,      // an incomplete pair
-    kNotHex,         // a pair that is not two hexadecimal digits
-    kTooLong,        // more bytes than the destination holds
-    kTooShort,       // fewer bytes than the operation needs
+    kOddDigits,  // an incomplete pair
+    kNotHex,     // a pair that is not two hexadecimal digits
+    kTooLong,    // more bytes than the destination holds
+    kTooShort,   // fewer bytes than the operation needs
 };
 
 struct HexParse {
@@ -19,9 +19,10 @@ struct HexParse {
     int count = 0;  // bytes written (0 after an error)
 };
 
-// Pure conversion: blanks are removed, the rest is read two digits at a time
-// into `dest` (capacity `dest_size`). At least `min_bytes` must be given.
-// Nothing is written unless the whole text is valid.
+// Pure conversion: blanks (0x20) are removed, every other character takes
+// part in the pairing; the rest is read two digits at a time into `dest`
+// (capacity `dest_size`). At least `min_bytes` must be given. Nothing is
+// written unless the whole text is valid.
 HexParse ConvertHexText(const QString &text, unsigned char *dest, int dest_size, int min_bytes = 0);
 
 // The message the operator sees for an error (caption "数据检查").
@@ -34,3 +35,8 @@ int ParseHexText(QWidget *owner, const QString &text, unsigned char *dest, int d
 
 // Each byte as two upper-case digits and a blank: 16 bytes give 48 characters.
 QString FormatHexBytes(const unsigned char *bytes, int count);
+
+// A signed decimal number read the way C's atoi reads it (leading white space,
+// an optional sign, digits up to the first other character; none gives 0),
+// but saturated to the int range instead of overflowing.
+int DecimalTextValue(const QString &text);

@@ -3,7 +3,14 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class CParvexDlg;
+class CCreateControl;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QRadioButton;
 
 class CMifareCard : public QWidget {
     Q_OBJECT
@@ -11,4 +18,63 @@ public:
     explicit CMifareCard(QWidget *parent = nullptr);
     // Back pointer to the main dialog, set before the page is shown.
     CParvexDlg *m_pParent = nullptr;
+
+    // Remembered choices: addressing mode (-1 none, 0 absolute, 1 relative),
+    // sector and block (-1 none), and the sector whose trailer is changed.
+    int m_nMode = -1;
+    int m_nSector = -1;
+    int m_nBlock = -1;
+    int m_nCtrlSector = -1;
+
+    // Runs the access-condition editor and returns its result (QDialog::Accepted
+    // or Rejected); by default its own modal loop. Tests may replace it.
+    std::function<int(CCreateControl &)> m_fnRunEditor;
+
+    // Control handlers.
+    void OnModeChange();
+    void OnSectorChange();
+    void OnBlockChange();
+    void OnBlockTextChange();
+    void OnCtrlSectorChange();
+    void OnCheckKey();
+    void OnComposeRead();
+    void OnComposeWrite();
+    void OnReadBlock();
+    void OnWriteBlock();
+    void OnWalletInit();
+    void OnReadWallet();
+    void OnWalletAdd();
+    void OnWalletDec();
+    void OnModifyKey();
+    void OnModifyControl();
+    void OnSendCommand();
+
+private:
+    enum class KeyOp { kCheck, kRead, kWrite };
+    enum class WalletOp { kInit, kAdd, kDec };
+
+    bool CheckPort();
+    bool CheckAddress();
+    bool ReadKey(QLineEdit *box, unsigned char *key);
+    bool ReadData(unsigned char *data);
+    int SelectedKeyType() const;
+    void KeyOperation(KeyOp op);
+    void BlockOperation(bool write);
+    void WalletChange(WalletOp op);
+
+    QComboBox *m_pMode = nullptr;
+    QComboBox *m_pSector = nullptr;
+    QComboBox *m_pBlock = nullptr;
+    QLineEdit *m_pBlockNumber = nullptr;
+    QRadioButton *m_pKeyA = nullptr;
+    QRadioButton *m_pKeyB = nullptr;
+    QLineEdit *m_pKey = nullptr;
+    QLineEdit *m_pData = nullptr;
+    QLineEdit *m_pAmount = nullptr;
+    QComboBox *m_pCtrlSector = nullptr;
+    QLineEdit *m_pOldKeyA = nullptr;
+    QLineEdit *m_pOldKeyB = nullptr;
+    QLineEdit *m_pNewKeyA = nullptr;
+    QLineEdit *m_pNewKeyB = nullptr;
+    QPlainTextEdit *m_pCommand = nullptr;
 };

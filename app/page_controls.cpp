@@ -1,0 +1,63 @@
+#include "page_controls.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+void SetControlId(QWidget *widget, int id) {
+    widget->setObjectName(QStringLiteral("IDC_%1").arg(id));
+    widget->setProperty("controlId", id);
+}
+
+QString LabelWords(const QString &label_text) {
+    QString words = label_text.trimmed();
+    while (!words.isEmpty() && (words.endsWith(QChar(0xFF1A)) || words.endsWith(QLatin1Char(':'))))
+        words.chop(1);
+    return words.trimmed();
+}
+
+void NameAfterLabel(QWidget *control, QLabel *label) {
+    label->setBuddy(control);
+    control->setAccessibleName(LabelWords(label->text()));
+}
+
+namespace {
+
+qsizetype NonDigits(const QString &text) {
+    qsizetype count = 0;
+    for (QChar c : text)
+        if (c.unicode() < '0' || c.unicode() > '9') ++count;
+    return count;
+}
+
+}  // namespace
+
+TypingLimit::TypingLimit(QLineEdit *edit, int limit, bool digits_only)
+    : QValidator(edit), m_pEdit(edit), m_nLimit(limit), m_bDigitsOnly(digits_only),
+      m_strLast(edit->text()) {
+    edit->setValidator(this);
+    if (limit >= 0) edit->setProperty("textLimit", limit);
+    if (digits_only) edit->setProperty("digitsOnly", true);
+    connect(edit, &QLineEdit::textChanged, this, [this](const QString &text) { m_strLast = text; });
+}
+
+QValidator::State TypingLimit::validate(QString &input, int &) const {
+    if (m_bProgram) return Acceptable;
+    const bool grows = input.size() > m_strLast.size();
+    if (m_nLimit >= 0 && grows && input.size() > m_nLimit) return Invalid;
+    if (m_bDigitsOnly && NonDigits(input) > NonDigits(m_strLast)) return Invalid;
+    return Acceptable;
+}
+
+void TypingLimit::SetProgramText(const QString &text) {
+    m_bProgram = true;
+    m_pEdit->setText(text);
+    m_bProgram = false;
+    m_strLast = m_pEdit->text();
+}
+
+void SetProgramText(QLineEdit *edit, const QString &text) {
+    if (auto *limit = qobject_cast<TypingLimit *>(const_cast<QValidator *>(edit->validator())))
+        limit->SetProgramText(text);
+    else
+        edit->setText(text);
+}
