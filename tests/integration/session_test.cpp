@@ -84,7 +84,7 @@ TEST_F(SessionTest, CloseEndsTheReceiveThreadAtOnce) {
     const int threads = ThreadCount();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(CloseReader(), 1);
-    EXPECT_LT(ElapsedMs(start), 40);
+    EXPECT_LT(ElapsedMs(start), 200);  // woken at once, not after a poll period of sleep
     EXPECT_EQ(ThreadCount(), threads - 1);
 }
 
