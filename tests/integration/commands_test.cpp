@@ -266,4 +266,45 @@ TEST_P(CommandFrameTest, SendsItsFrameAndReportsSuccess) {
 INSTANTIATE_TEST_SUITE_P(All, CommandFrameTest, ::testing::ValuesIn(FrameCases()),
                          [](const auto &info) { return info.param.name; });
 
+
+// One failure path per command: the reader reports "no card"; the command
+// returns 0 after its wait, prints no success message and writes nothing.
+std::vector<FrameCase> FailureCases() {
+    const std::vector<std::string> names = {
+        "FindCard", "WakeUpS50", "SelectCard", "Conflict", "GetCardInfoS50", "ComposeFindCard",
+        "PauseCard", "AutoFindCardOn", "AutoFindCardOff", "BuzzerOn", "AntennaOff", "GetReaderId",
+        "SetBaudRate2400", "ReadReader", "SendM1Command", "CheckKeyAbsoluteKeyA",
+        "ReadBlockAbsolute", "WriteBlockS70Block128", "ComposeRead", "ComposeWrite", "WalletInit",
+        "WalletAdd", "WalletDec", "ReadWallet", "ReadCtrlWordSector31", "CheckCtrlKeyB",
+        "CosActivation", "CosDeactive", "SendCosCommand", "ExauthenticationDefaultKey"};
+    std::vector<FrameCase> out;
+    for (const FrameCase &c : FrameCases()) {
+        for (const std::string &n : names) {
+            if (c.name == n) out.push_back(c);
+        }
+    }
+    return out;
+}
+
+class CommandFailureTest : public SimulatedReaderTest, public ::testing::WithParamInterface<FrameCase> {};
+
+TEST_P(CommandFailureTest, ErrorStatusGivesZeroAfterTheWaitAndLeavesBuffers) {
+    const FrameCase &c = GetParam();
+    const sim::Bytes answer = sim::EncodeAnswer(0x01);
+    sim_.Enqueue(sim::Raw(answer));
+    out_.Take();
+    Buffers buffers;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.call(buffers), 0);
+    EXPECT_GE(ElapsedMs(start), 950);
+    EXPECT_EQ(out_.Take(), Gbk("发送数据：" + ToHex(c.frame) + "\n收到数据：" + ToHex(answer) +
+                               "  #↑读卡器周围无卡\n"));
+    Buffers untouched;
+    if (c.name == "ReadWallet") untouched.amount = 0;  // a failed read clears the amount
+    EXPECT_TRUE(buffers == untouched);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, CommandFailureTest, ::testing::ValuesIn(FailureCases()),
+                         [](const auto &info) { return info.param.name; });
+
 }  // namespace
