@@ -1,0 +1,56 @@
+// Carries everything written to a file descriptor (standard output) into the
+// program: the descriptor is replaced by the write end of a pipe, and a
+// reader thread hands what it reads to the window thread in chunks of at
+// most 1024 bytes. The reader thread never waits for the window: each chunk
+// travels as its own copy in a queued signal.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+#include <atomic>
+#include <thread>
+
+#include <unistd.h>
+
+class ConsoleCapture : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kChunkSize = 1024;
+    // Asked-for pipe buffer; the kernel may grant less.
+    static constexpr int kPipeSize = 1 << 20;
+
+    explicit ConsoleCapture(QObject *parent = nullptr);
+    ~ConsoleCapture() override;
+    ConsoleCapture(const ConsoleCapture &) = delete;
+    ConsoleCapture &operator=(const ConsoleCapture &) = delete;
+
+    // Redirects `target_fd` into a new pipe and starts the reader thread.
+    // When the pipe cannot be created nothing is redirected, a note goes to
+    // standard error and the result is false.
+    bool Start(int target_fd = STDOUT_FILENO);
+    // Puts the original descriptor back, delivers what is still in the pipe
+    // and ends the reader thread.
+    void Stop();
+
+    bool active() const { return m_nTargetFd >= 0; }
+    // Buffer size of the pipe in bytes (0 when not active).
+    int pipeCapacity() const { return m_nPipeCapacity; }
+
+signals:
+    // Emitted from the reader thread; connect with a receiver in the window
+    // thread (a queued connection).
+    void chunkRead(const QByteArray &bytes);
+
+private:
+    void ConsoleReaderThread();
+    bool ReadOnce();
+
+    int m_nTargetFd = -1;
+    int m_nSavedFd = -1;
+    int m_hPipeRead = -1;
+    int m_hWakeRead = -1;
+    int m_hWakeWrite = -1;
+    int m_nPipeCapacity = 0;
+    std::thread m_consoleThread;
+};

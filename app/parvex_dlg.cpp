@@ -1,0 +1,622 @@
+#include "parvex_dlg.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include <sys/stat.h>
+
+#include "about_dlg.h"
+#include "cpu_card.h"
+#include "hex_text.h"
+#include "message_service.h"
+#include "mifare_card.h"
+#include "parvex_app.h"
+#include "platform/port_names.h"
+#include "zelkor.h"
+
+namespace {
+
+const char *const kPortCheckText = "请先打开读卡器串口";
+const char *const kPortCheckCaption = "串口设置";
+
+template <typename Widget>
+Widget *Tag(Widget *widget, int id) {
+    widget->setObjectName(QStringLiteral("IDC_%1").arg(id));
+    widget->setProperty("controlId", id);
+    return widget;
+}
+
+// A push button that Enter does not press by itself (no default button).
+QPushButton *Button(QWidget *parent, int id, const char *text) {
+    auto *button = Tag(new QPushButton(QString::fromUtf8(text), parent), id);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+// A label naming `buddy`; the buddy takes the label's words as its name.
+QLabel *Label(QWidget *parent, const char *text, QWidget *buddy) {
+    auto *label = new QLabel(QString::fromUtf8(text), parent);
+    label->setBuddy(buddy);
+    QString name = label->text();
+    if (name.endsWith(QChar(0xFF1A))) name.chop(1);  // the full-width colon
+    buddy->setAccessibleName(name);
+    return label;
+}
+
+QComboBox *DropDown(QWidget *parent, int id, QStringList entries = {}) {
+    auto *combo = Tag(new QComboBox(parent), id);
+    combo->setEditable(false);
+    combo->addItems(entries);
+    combo->setCurrentIndex(-1);
+    return combo;
+}
+
+QLineEdit *ReadOnlyEdit(QWidget *parent, int id) {
+    auto *edit = Tag(new QLineEdit(parent), id);
+    edit->setReadOnly(true);
+    return edit;
+}
+
+}  // namespace
+
+void CPortComboBox::showPopup() {
+    emit aboutToDropDown();
+    QComboBox::showPopup();
+}
+
+CParvexDlg::CParvexDlg(QWidget *parent) : QDialog(parent) {
+    theApp.m_pMainDlg = this;
+    setObjectName(QStringLiteral("IDD_PARVEX_DIALOG"));
+    setWindowTitle(QStringLiteral("Norvane  串口调试助手V2.0"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    m_hIcon = ParvexIcon();
+    setWindowIcon(m_hIcon);
+
+    BuildLayout();
+
+    auto *about = new QAction(QStringLiteral("关于 Parvex(&A)..."), this);
+    about->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    about->setShortcutContext(Qt::WindowShortcut);
+    connect(about, &QAction::triggered, this, &CParvexDlg::OnAbout);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    m_removalTimer.setInterval(kRemovalPollMs);
+    connect(&m_removalTimer, &QTimer::timeout, this, &CParvexDlg::OnRemovalPoll);
+
+    InitSerialPanel();
+}
+
+CParvexDlg::~CParvexDlg() {
+    if (theApp.m_pMainDlg == this) theApp.m_pMainDlg = nullptr;
+}
+
+void CParvexDlg::BuildLayout() {
+    // Serial panel, top left.
+    auto *serial = new QGroupBox(QStringLiteral("串口设置"), this);
+    m_cbPort = Tag(new CPortComboBox(serial), 1001);
+    m_cbBaud = DropDown(serial, 1002);
+    m_cbParity = DropDown(serial, 1003);
+    m_cbDataBits = DropDown(serial, 1004);
+    m_cbStopBits = DropDown(serial, 1005);
+    m_btnOpen = Button(serial, 1000, "打开串口");
+    auto *serialGrid = new QGridLayout(serial);
+    const struct {
+        const char *label;
+        QComboBox *combo;
+    } serialRows[] = {{"端口：", m_cbPort},
+                      {"波特率：", m_cbBaud},
+                      {"校验位：", m_cbParity},
+                      {"数据位：", m_cbDataBits},
+                      {"停止位：", m_cbStopBits}};
+    int row = 0;
+    for (const auto &r : serialRows) {
+        r.combo->setMinimumContentsLength(6);
+        serialGrid->addWidget(Label(serial, r.label, r.combo), row, 0);
+        serialGrid->addWidget(r.combo, row, 1);
+        ++row;
+    }
+    serialGrid->addWidget(m_btnOpen, row, 0, 1, 2, Qt::AlignHCenter);
+    serialGrid->setColumnStretch(1, 1);
+
+    // Card operations, beside the serial panel.
+    auto *card = new QGroupBox(QStringLiteral("卡片基本操作"), this);
+    m_editCardInfo = ReadOnlyEdit(card, 1045);
+    auto *cardGrid = new QGridLayout(card);
+    cardGrid->addWidget(Label(card, "卡片信息：", m_editCardInfo), 0, 0, 1, 2);
+    cardGrid->addWidget(m_editCardInfo, 1, 0, 1, 2);
+    auto *getInfo = Button(card, 1010, "获取卡片信息");
+    cardGrid->addWidget(getInfo, 2, 0);
+    auto *findCard = Button(card, 1006, "标准询卡");
+    auto *wakeUp = Button(card, 1059, "唤醒询卡");
+    auto *conflict = Button(card, 1008, "防 冲 突");
+    auto *compose = Button(card, 1025, "复合寻卡");
+    auto *select = Button(card, 1009, "选   卡");
+    auto *pause = Button(card, 1026, "暂停卡");
+    cardGrid->addWidget(findCard, 3, 0);
+    cardGrid->addWidget(wakeUp, 3, 1);
+    cardGrid->addWidget(conflict, 4, 0);
+    cardGrid->addWidget(compose, 4, 1);
+    cardGrid->addWidget(select, 5, 0);
+    cardGrid->addWidget(pause, 5, 1);
+    cardGrid->setRowStretch(6, 1);
+
+    // Reader operations, below both.
+    auto *reader = new QGroupBox(QStringLiteral("读卡器操作"), this);
+    m_editReaderId = ReadOnlyEdit(reader, 1020);
+    auto *getId = Button(reader, 1021, "获取序列号");
+    auto *idRow = new QHBoxLayout;
+    idRow->addWidget(Label(reader, "序列号：", m_editReaderId));
+    idRow->addWidget(m_editReaderId, 1);
+    idRow->addWidget(getId);
+
+    auto *basic = new QGroupBox(QStringLiteral("基础操作"), reader);
+    auto *basicGrid = new QGridLayout(basic);
+    auto *autoOn = Button(basic, 1012, "开启自动寻卡");
+    auto *autoOff = Button(basic, 1013, "关闭自动寻卡");
+    auto *buzzerOn = Button(basic, 1014, "开启蜂鸣器");
+    auto *buzzerOff = Button(basic, 1015, "关闭蜂鸣器");
+    auto *antennaOff = Button(basic, 1016, "关闭所有天线");
+    auto *manual = Button(basic, 1019, "手动寻卡");
+    basicGrid->addWidget(autoOn, 0, 0);
+    basicGrid->addWidget(autoOff, 0, 1);
+    basicGrid->addWidget(buzzerOn, 0, 2);
+    basicGrid->addWidget(buzzerOff, 1, 0);
+    basicGrid->addWidget(antennaOff, 1, 1);
+    basicGrid->addWidget(manual, 1, 2);
+
+    auto *baud = new QGroupBox(QStringLiteral("波特率设置"), reader);
+    m_cbReaderBaud = DropDown(baud, 1023,
+                              {QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
+                               QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),
+                               QStringLiteral("115200")});
+    auto *setBaud = Button(baud, 1024, "设置波特率");
+    auto *baudRow = new QHBoxLayout(baud);
+    baudRow->addWidget(Label(baud, "读卡器波特率：", m_cbReaderBaud));
+    baudRow->addWidget(m_cbReaderBaud, 1);
+    baudRow->addWidget(setBaud);
+
+    auto *readerBox = new QVBoxLayout(reader);
+    readerBox->addLayout(idRow);
+    readerBox->addWidget(basic);
+    readerBox->addWidget(baud);
+
+    // The tabs with the card pages, on the right.
+    m_tab = Tag(new QTabWidget(this), 1046);
+    m_tab->setAccessibleName(QStringLiteral("卡片操作页"));
+    m_pageS50 = new CMifareCard(m_tab);
+    m_pageS70 = new CMifareCard(m_tab);
+    m_pageCpu = new CCPUCard(m_tab);
+    m_pageS50->m_pParent = this;
+    m_pageS70->m_pParent = this;
+    m_pageCpu->m_pParent = this;
+    m_pages[0] = m_pageS50;
+    m_pages[1] = m_pageS70;
+    m_pages[2] = m_pageCpu;
+    m_tab->addTab(m_pageS50, QStringLiteral("S50"));
+    m_tab->addTab(m_pageS70, QStringLiteral("S70"));
+    m_tab->addTab(m_pageCpu, QStringLiteral("CPU"));
+    m_tab->setCurrentIndex(0);
+    m_tab->setMinimumSize(460, 380);
+    connect(m_tab, &QTabWidget::currentChanged, this, &CParvexDlg::OnSelchangeTab);
+
+    // The log across the bottom.
+    m_log = Tag(new QPlainTextEdit(this), 1007);
+    m_log->setReadOnly(true);
+    m_log->setMaximumBlockCount(kLogLineLimit);
+    m_log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_log->setUndoRedoEnabled(false);
+    m_log->setFrameShadow(QFrame::Sunken);
+    m_log->setAccessibleName(QStringLiteral("数据日志"));
+    m_log->setMinimumHeight(180);
+
+    auto *save = Button(this, 4, "保存数据");
+    auto *clear = Button(this, 3, "清除数据");
+    auto *exit = Button(this, 2, "退出");
+    auto *link = Tag(new QLabel(this), 1132);
+    link->setTextFormat(Qt::RichText);
+    link->setText(QStringLiteral("如有问题请联系我们：<a href=\"%1\">Norvane</a>")
+                      .arg(DocumentationUrl().toString().toHtmlEscaped()));
+    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    link->setOpenExternalLinks(false);
+    link->setAccessibleName(QStringLiteral("如有问题请联系我们：Norvane"));
+    connect(link, &QLabel::linkActivated, this, &CParvexDlg::OnClickLink);
+
+    auto *left = new QGridLayout;
+    left->addWidget(serial, 0, 0);
+    left->addWidget(card, 0, 1);
+    left->addWidget(reader, 1, 0, 1, 2);
+    auto *top = new QHBoxLayout;
+    top->addLayout(left);
+    top->addWidget(m_tab, 1);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(link);
+    bottom->addStretch(1);
+    bottom->addWidget(save);
+    bottom->addWidget(clear);
+    bottom->addWidget(exit);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_log, 1);
+    layout->addLayout(bottom);
+    setMinimumSize(layout->sizeHint());
+
+    connect(m_btnOpen, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedOpen);
+    connect(setBaud, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedSetBaudRate);
+    connect(findCard, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedFindCard);
+    connect(wakeUp, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedWakeUp);
+    connect(conflict, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedConflict);
+    connect(select, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedSelectCard);
+    connect(getInfo, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedGetCardInfo);
+    connect(compose, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedComposeFindCard);
+    connect(pause, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedPauseCard);
+    connect(autoOn, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedAutoFindOn);
+    connect(autoOff, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedAutoFindOff);
+    connect(buzzerOn, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedBuzzerOn);
+    connect(buzzerOff, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedBuzzerOff);
+    connect(antennaOff, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedAntennaOff);
+    connect(manual, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedManualCard);
+    connect(getId, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedGetReaderId);
+    connect(save, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedSave);
+    connect(clear, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedClear);
+    connect(exit, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// ---- Console text -----------------------------------------------------------
+
+void CParvexDlg::OnConsoleText(const QByteArray &bytes) {
+    // One decoder for the whole run: a GBK character whose bytes arrive in
+    // two chunks is completed by the second.
+    QString text = m_gbk.decode(bytes);
+    text.remove(QLatin1Char('\r'));
+    text.remove(QChar(0));
+    if (text.isEmpty()) return;
+    QTextCursor cursor(m_log->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+    if (!m_bScrollPending) {
+        m_bScrollPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_bScrollPending = false;
+                QScrollBar *bar = m_log->verticalScrollBar();
+                bar->setValue(bar->maximum());
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+// ---- Serial panel -----------------------------------------------------------
+
+int CParvexDlg::PortNumberFromText(const QString &text) {
+    const qsizetype m = text.indexOf(QLatin1Char('M'));
+    qsizetype i = m < 0 ? 0 : m + 1;
+    long long value = 0;
+    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
+        value = value * 10 + (text[i].unicode() - '0');
+        if (value > 0x7FFFFFFF) return 0;
+    }
+    return static_cast<int>(value);
+}
+
+void CParvexDlg::InitSerialPanel() {
+    {
+        const QSignalBlocker b1(m_cbBaud), b2(m_cbParity), b3(m_cbDataBits), b4(m_cbStopBits);
+        m_cbBaud->addItems({QStringLiteral("115200"), QStringLiteral("57600"), QStringLiteral("38400"),
+                            QStringLiteral("19200"), QStringLiteral("9600"), QStringLiteral("4800"),
+                            QStringLiteral("2400")});
+        m_cbBaud->setCurrentIndex(4);
+        m_cbParity->addItems({QStringLiteral("偶校验"), QStringLiteral("奇校验"), QStringLiteral("无校验")});
+        m_cbParity->setCurrentIndex(2);
+        m_cbDataBits->addItems({QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")});
+        m_cbDataBits->setCurrentIndex(2);
+        m_cbStopBits->addItems({QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")});
+        m_cbStopBits->setCurrentIndex(0);
+    }
+    connect(m_cbPort, &CPortComboBox::aboutToDropDown, this, &CParvexDlg::EnumSerialPorts);
+    connect(m_cbPort, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangePort);
+    connect(m_cbBaud, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeBaud);
+    connect(m_cbParity, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeParity);
+    connect(m_cbDataBits, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeDataBits);
+    connect(m_cbStopBits, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeStopBits);
+    connect(m_cbReaderBaud, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeReaderBaud);
+    EnumSerialPorts();
+}
+
+void CParvexDlg::EnumSerialPorts() {
+    // Refilling removes the shown selection; m_nPort keeps the last choice.
+    const QSignalBlocker blocker(m_cbPort);
+    m_cbPort->clear();
+    for (const auto &entry : zelkor::platform::ListPorts()) m_cbPort->addItem(QString::fromStdString(entry.label));
+    m_cbPort->setCurrentIndex(-1);
+}
+
+void CParvexDlg::OnSelchangePort(int index) {
+    if (index < 0) return;
+    m_nPort = PortNumberFromText(m_cbPort->itemText(index));
+}
+
+void CParvexDlg::OnSelchangeBaud(int index) {
+    if (index >= 0) m_nBaudRate = m_cbBaud->itemText(index).toInt();
+}
+
+void CParvexDlg::OnSelchangeParity(int index) {
+    if (index < 0) return;
+    const QString text = m_cbParity->itemText(index);
+    if (text == QStringLiteral("无校验")) m_nParity = 0;
+    else if (text == QStringLiteral("奇校验")) m_nParity = 1;
+    else if (text == QStringLiteral("偶校验")) m_nParity = 2;
+}
+
+void CParvexDlg::OnSelchangeDataBits(int index) {
+    if (index >= 0) m_nDataBits = m_cbDataBits->itemText(index).toInt();
+}
+
+void CParvexDlg::OnSelchangeStopBits(int index) {
+    if (index < 0) return;
+    const QString text = m_cbStopBits->itemText(index);
+    if (text == QStringLiteral("1")) m_nStopBits = 0;
+    else if (text == QStringLiteral("1.5")) m_nStopBits = 1;
+    else if (text == QStringLiteral("2")) m_nStopBits = 2;
+}
+
+void CParvexDlg::OnSelchangeReaderBaud(int index) {
+    if (index >= 0) m_nReaderBaudIndex = index;
+}
+
+void CParvexDlg::SetPanelOpen(bool open) {
+    m_btnOpen->setText(open ? QStringLiteral("关闭串口") : QStringLiteral("打开串口"));
+    for (QComboBox *combo : {static_cast<QComboBox *>(m_cbPort), m_cbBaud, m_cbParity, m_cbDataBits, m_cbStopBits})
+        combo->setEnabled(!open);
+    theApp.m_bPortOpen = open;
+    if (open) {
+        m_removalTimer.start();
+    } else {
+        m_removalTimer.stop();
+        const QSignalBlocker blocker(m_cbPort);
+        m_cbPort->setCurrentIndex(-1);
+        m_nPort = 0;
+    }
+}
+
+void CParvexDlg::OnBnClickedOpen() {
+    if (m_btnOpen->text() == QStringLiteral("打开串口")) {
+        if (m_nPort <= 0) {
+            ShowError(this, QStringLiteral("请先选择串口"), QStringLiteral("串口选择"));
+            return;
+        }
+        if (OpenReader(m_nPort, m_nBaudRate, m_nDataBits, m_nParity, m_nStopBits) != 0) {
+            m_openDevice = IdentifyPort(m_nPort);
+            SetPanelOpen(true);
+        } else {
+            MessageService::Instance().Show(this, QStringLiteral("打开串口失败！"), QString::fromLatin1(kProgramName),
+                                            MessageService::Icon::None);
+        }
+        return;
+    }
+    if (CloseReader() != 0) {
+        SetPanelOpen(false);
+    } else {
+        MessageService::Instance().Show(nullptr, QStringLiteral("关闭串口失败，请稍后重试!"), QStringLiteral("错误："),
+                                        MessageService::Icon::Error);
+    }
+}
+
+void CParvexDlg::OnBnClickedSetBaudRate() {
+    if (!CheckPortOpen()) return;
+    if (m_nReaderBaudIndex < 0) {
+        ShowError(this, QStringLiteral("请选择合适的波特率"), QStringLiteral("波特率设置"));
+        return;
+    }
+    SetBaudRate(m_nReaderBaudIndex);
+    m_nReaderBaudIndex = -1;
+}
+
+CParvexDlg::DeviceIdentity CParvexDlg::IdentifyPort(int port) {
+    DeviceIdentity identity;
+    char path[512];
+    struct stat info {};
+    if (zelkor::platform::ResolvePort(port, path, sizeof path) && ::stat(path, &info) == 0) {
+        identity.present = true;
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+        identity.special = info.st_rdev;
+    }
+    return identity;
+}
+
+// The library cannot tell the window that its device went away (an adapter
+// unplugged, a pseudo-terminal closed), so the window looks for the device
+// node itself while the port is open.
+void CParvexDlg::OnRemovalPoll() {
+    if (!theApp.m_bPortOpen) {
+        m_removalTimer.stop();
+        return;
+    }
+    const DeviceIdentity now = IdentifyPort(m_nPort);
+    if (now.present && (!m_openDevice.present || now == m_openDevice)) return;
+    m_removalTimer.stop();
+    CloseReader();
+    MessageService::Instance().Show(this, QStringLiteral("读卡器已经断开连接！"), QString::fromLatin1(kProgramName),
+                                    MessageService::Icon::None);
+    SetPanelOpen(false);
+}
+
+// ---- Operation buttons ------------------------------------------------------
+
+bool CParvexDlg::CheckPortOpen() {
+    if (theApp.m_bPortOpen) return true;
+    ShowError(this, QString::fromUtf8(kPortCheckText), QString::fromUtf8(kPortCheckCaption));
+    return false;
+}
+
+QString CParvexDlg::CardTypeName(int card_type) {
+    switch (card_type) {
+    case 10: return QStringLiteral("UltraLight卡");
+    case 11: return QStringLiteral("S50卡");
+    case 12: return QStringLiteral("S70卡");
+    case 13: return QStringLiteral("FM1208卡");
+    case 14: return QStringLiteral("PLUS卡");
+    case 15: return QStringLiteral("D41卡");
+    case 16: return QStringLiteral("未知卡");
+    default: return {};
+    }
+}
+
+void CParvexDlg::ShowCardInfo(const card_info &info, bool with_type) {
+    QString text = FormatHexBytes(info.uid, 4);
+    if (with_type) text += CardTypeName(info.card_type);
+    m_editCardInfo->setText(text);
+}
+
+void CParvexDlg::OnBnClickedFindCard() {
+    if (CheckPortOpen()) FindCard();
+}
+
+void CParvexDlg::OnBnClickedWakeUp() {
+    // Wake-up goes to the library even with the port closed.
+    WakeUp();
+}
+
+void CParvexDlg::OnBnClickedConflict() {
+    if (!CheckPortOpen()) return;
+    card_info info{};
+    if (Conflict(&info) != 0) ShowCardInfo(info, false);
+}
+
+void CParvexDlg::OnBnClickedSelectCard() {
+    if (CheckPortOpen()) SelectCard(0x93);
+}
+
+void CParvexDlg::OnBnClickedGetCardInfo() {
+    if (!CheckPortOpen()) return;
+    card_info info{};
+    if (GetCardInfo(&info) == 0) return;
+    ShowCardInfo(info, true);
+    theApp.m_nCardType = info.card_type;
+}
+
+void CParvexDlg::OnBnClickedComposeFindCard() {
+    if (CheckPortOpen()) ComposeFindCard();
+}
+
+void CParvexDlg::OnBnClickedPauseCard() {
+    if (CheckPortOpen()) PauseCard();
+}
+
+void CParvexDlg::OnBnClickedAutoFindOn() {
+    if (CheckPortOpen()) AutoFindCard(1);
+}
+
+void CParvexDlg::OnBnClickedAutoFindOff() {
+    if (CheckPortOpen()) AutoFindCard(0);
+}
+
+void CParvexDlg::OnBnClickedBuzzerOn() {
+    if (CheckPortOpen()) BuzzerOn(1);
+}
+
+void CParvexDlg::OnBnClickedBuzzerOff() {
+    if (CheckPortOpen()) BuzzerOn(0);
+}
+
+void CParvexDlg::OnBnClickedAntennaOff() {
+    if (CheckPortOpen()) AntennaOff();
+}
+
+void CParvexDlg::OnBnClickedManualCard() {
+    if (!CheckPortOpen()) return;
+    card_info info{};
+    if (ManualCard(&info) != 0) ShowCardInfo(info, true);
+}
+
+void CParvexDlg::OnBnClickedGetReaderId() {
+    if (!CheckPortOpen()) return;
+    // Large enough for the longest serial number an answer can carry.
+    unsigned char id[128] = {};
+    int length = -1;
+    if (GetReaderId(id, &length) == 0) return;
+    if (length < 0 || length > static_cast<int>(sizeof id)) return;
+    m_editReaderId->setText(FormatHexBytes(id, length));
+}
+
+// ---- Tabs, log buttons, link, about -----------------------------------------
+
+void CParvexDlg::OnSelchangeTab(int index) {
+    if (index >= 0 && index < 3) m_nCurPage = index;
+}
+
+void CParvexDlg::OnBnClickedClear() {
+    m_log->clear();
+}
+
+void CParvexDlg::OnBnClickedSave() {
+    const QString name = MessageService::Instance().SaveFileName(this, QStringLiteral("保存数据"),
+                                                                 QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
+    if (name.isEmpty()) return;
+    QSaveFile file(name);
+    const QByteArray text = m_log->toPlainText().toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        ShowError(this, QStringLiteral("无法保存数据到文件：%1\n%2").arg(QDir::toNativeSeparators(name), file.errorString()),
+                  QStringLiteral("保存数据"));
+    }
+}
+
+QUrl CParvexDlg::DocumentationUrl() {
+    // The README beside an installed or built program, else the one of the
+    // source tree this program was built from.
+    QStringList candidates;
+    if (QCoreApplication::instance() != nullptr) {
+        const QString dir = QCoreApplication::applicationDirPath();
+        candidates << dir + QStringLiteral("/../../README.md") << dir + QStringLiteral("/../README.md")
+                   << dir + QStringLiteral("/../share/doc/zelkor/README.md");
+    }
+    const QString source = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + QStringLiteral("/../README.md");
+    candidates << source;
+    for (const QString &candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile()) return QUrl::fromLocalFile(info.canonicalFilePath());
+    }
+    return QUrl::fromLocalFile(QDir::cleanPath(source));
+}
+
+void CParvexDlg::OnClickLink(const QString &link) {
+    QDesktopServices::openUrl(QUrl(link));
+}
+
+void CParvexDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CParvexDlg::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // Enter never ends the window: it presses a focused button, if any.
+        if (auto *button = qobject_cast<QAbstractButton *>(focusWidget()); button != nullptr && button->isEnabled())
+            button->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
