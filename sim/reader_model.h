@@ -1,6 +1,15 @@
 // The simulated reader itself: its own controls (buzzer, antenna, automatic
 // search, serial number, registers, line speed) and the one card in its
 // field, reached through request, anticollision, select and halt.
+//
+// Statuses where a real reader leaves a choice: a key-type byte other than
+// 0x60/0x61 fails authentication (0x06); a block that is not in value format
+// answers 0x0D to value read, increment and decrement; a value change that
+// would leave the signed 32-bit range answers 0x3E and changes nothing; an
+// access the card refuses answers 0x41 and, as on a card, drops the
+// authentication. A card command on a card that is idle but not selected
+// activates it first (request, anticollision, select); a halted card does not
+// answer that request, so the command answers 0x01.
 #pragma once
 
 #include <array>
