@@ -24,7 +24,7 @@ namespace {
 
 const char kHelp[] =
     "commands: s50 | s70 | ul | cpu (put that card in the field), none (take it away), "
-    "unplug (pull the reader out), plug (connect it again), help, quit\n";
+    "unplug (pull the reader out), plug (connect it again), state, help, quit\n";
 
 struct App {
     std::string dir;
@@ -109,6 +109,8 @@ bool Execute(App &app, const std::string &line) {
                 Say("cannot create the pseudo-terminal");
             }
         }
+    } else if (word == "state") {
+        Say(app.model->Describe());
     } else if (word == "help") {
         std::fputs(kHelp, stdout);
         std::fflush(stdout);

@@ -1,5 +1,7 @@
 #include "reader_model.h"
 
+#include <cstdio>
+
 #include "cpu_card.h"
 #include "mifare_classic.h"
 #include "ultralight.h"
@@ -91,6 +93,33 @@ void ReaderModel::SetRegister(int number, std::uint8_t value) {
 void ReaderModel::SetManualSearchDelay(int ms) {
     std::lock_guard lock(mutex_);
     manual_search_delay_ms_ = ms;
+}
+
+std::string ReaderModel::Describe() const {
+    std::lock_guard lock(mutex_);
+    std::string out = std::string("buzzer ") + (buzzer_ ? "on" : "off") + ", antenna " + (antenna_ ? "on" : "off") +
+                      ", automatic search " + (auto_search_ ? "on" : "off") + ", line speed " +
+                      (baud_ != 0 ? std::to_string(baud_) : std::string("as opened"));
+    if (!card_) return out + "; no card";
+    static const char *const kStates[] = {"IDLE", "READY", "ACTIVE", "HALT"};
+    out += "; card type byte ";
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", card_->type_byte());
+    out += hex;
+    out += ", UID";
+    for (std::uint8_t b : card_->uid()) {
+        std::snprintf(hex, sizeof hex, " %02X", b);
+        out += hex;
+    }
+    out += std::string(", ") + kStates[static_cast<int>(card_->state())];
+    if (const auto *classic = dynamic_cast<const MifareClassic *>(card_.get())) {
+        if (const auto sector = classic->authenticated_sector())
+            out += ", sector " + std::to_string(*sector) + " authenticated with key " +
+                   (classic->authenticated_key() == KeyKind::A ? "A" : "B");
+    }
+    if (const auto *cpu = dynamic_cast<const CpuCard *>(card_.get()); cpu != nullptr && cpu->cos_active())
+        out += ", COS active";
+    return out;
 }
 
 Reaction ReaderModel::Respond(const Command &command) {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "card.h"
 #include "responder.h"
@@ -48,6 +49,9 @@ public:
     void SetManualSearchDelay(int ms);
 
     static int BaudOfIndex(std::uint8_t index);  // 1..7, else 0
+
+    // One line on the reader and its card, taken consistently.
+    std::string Describe() const;
 
 private:
     Reaction Dispatch(const Command &command);

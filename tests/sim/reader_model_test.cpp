@@ -366,6 +366,18 @@ TEST_F(ReaderModelTest, RemovingTheCardEndsItsSessions) {
     EXPECT_EQ(Status(0x07, 0x02), st::kCosNotActive);
 }
 
+TEST_F(ReaderModelTest, DescribesReaderAndCard) {
+    EXPECT_NE(reader.Describe().find("; no card"), std::string::npos);
+    reader.PutCard(s50);
+    ASSERT_EQ(AuthDemo(2), st::kOk);
+    ASSERT_EQ(Status(0x01, 0x04), st::kOk);
+    const std::string text = reader.Describe();
+    EXPECT_NE(text.find("buzzer on"), std::string::npos) << text;
+    EXPECT_NE(text.find("UID 3A 7C 51 E2, ACTIVE, sector 2 authenticated with key A"), std::string::npos) << text;
+    ASSERT_EQ(Status(0x02, 0x05), st::kOk);
+    EXPECT_NE(reader.Describe().find(", HALT"), std::string::npos);
+}
+
 // Cards change from another thread while commands are answered.
 TEST_F(ReaderModelTest, CardsChangeWhileAnswering) {
     std::thread changer([&] {

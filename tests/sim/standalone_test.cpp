@@ -133,7 +133,7 @@ TEST_F(StandaloneTest, BannerCardsAndQuit) {
     EXPECT_NE(banner.find(", published as " + dir_ + "/COM5 (ZELKOR_PORT_DIR=" + dir_ + ")"), std::string::npos)
         << banner;
     const std::string help = Line();
-    for (const char *word : {"s50", "s70", "ul", "cpu", "none", "unplug", "help", "quit"})
+    for (const char *word : {"s50", "s70", "ul", "cpu", "none", "unplug", "plug", "state", "help", "quit"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
     ASSERT_TRUE(fs::is_symlink(dir_ + "/COM5"));
     OpenPort();
