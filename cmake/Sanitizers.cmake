@@ -1,4 +1,9 @@
-# Applies ZELKOR_SANITIZER to everything built after this point.
+# Applies ZELKOR_SANITIZER to everything built after this point; a fuzzing
+# build instruments everything for coverage and checks it with ASan and UBSan.
+if(ZELKOR_BUILD_FUZZERS)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 if(ZELKOR_SANITIZER STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

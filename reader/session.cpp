@@ -66,7 +66,9 @@ int NextWaitMs(const ReaderSession &s) {
     return left < static_cast<unsigned>(kPollPeriodMs) ? static_cast<int>(left) : kPollPeriodMs;
 }
 
-void HandleChunk(ReaderSession &s, const unsigned char *bytes, int count) {
+}  // namespace
+
+void ReceiveChunk(ReaderSession &s, const unsigned char *bytes, int count) {
     std::lock_guard lock(s.data_lock);
     const bool complete = s.assembly.Append(bytes, count);
     s.received_length = s.assembly.size();
@@ -84,8 +86,6 @@ void HandleChunk(ReaderSession &s, const unsigned char *bytes, int count) {
     s.send_tick = 0;
 }
 
-}  // namespace
-
 void ReceiveLoop(ReaderSession &s) {
     unsigned char chunk[kCopySize];
     while (!s.stop_requested.load()) {
@@ -93,7 +93,7 @@ void ReceiveLoop(ReaderSession &s) {
         int count = 0;
         switch (s.port.Read(chunk, sizeof chunk, NextWaitMs(s), &count)) {
         case platform::ReadStatus::kData:
-            HandleChunk(s, chunk, count);
+            ReceiveChunk(s, chunk, count);
             break;
         case platform::ReadStatus::kGone:
             // A vanished device reports hang-up for ever: keep to the poll

@@ -67,6 +67,10 @@ struct ReaderSession {
 
 ReaderSession &Session();
 
+// Hands the bytes of one read to the answer assembly; a complete answer is
+// traced, evaluated and, when good, handed to the waiting command.
+void ReceiveChunk(ReaderSession &session, const unsigned char *bytes, int count);
+
 // Receive thread body.
 void ReceiveLoop(ReaderSession &session);
 

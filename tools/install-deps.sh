@@ -6,6 +6,7 @@ packages=(
   libgtest-dev googletest
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-wqy-microhei xvfb xauth
+  clang libclang-rt-14-dev llvm
 )
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 missing=()

@@ -84,7 +84,7 @@ TEST_F(SessionTest, CloseEndsTheReceiveThreadAtOnce) {
     const int threads = ThreadCount();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(CloseReader(), 1);
-    EXPECT_LT(ElapsedMs(start), 200);  // woken at once, not after a poll period of sleep
+    EXPECT_LT(ElapsedMs(start), 200 * kSlack);  // woken at once, not after a poll period of sleep
     EXPECT_EQ(ThreadCount(), threads - 1);
 }
 
@@ -104,7 +104,7 @@ TEST_F(SessionTest, CommandsWithoutASessionTraceAndFailAtOnce) {
     out_.Take();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(FindCard(), 0);
-    EXPECT_LT(ElapsedMs(start), 50);
+    EXPECT_LT(ElapsedMs(start), 50 * kSlack);
     EXPECT_EQ(out_.Take(), Gbk("发送数据：") + "55 55 00 00 00 04 02 01 26 21 \n");
     EXPECT_EQ(sim_.FrameCount(), 0u);
 }
@@ -114,11 +114,11 @@ TEST_F(SessionTest, VanishedDeviceCostsNoProcessorTime) {
     std::this_thread::sleep_for(100ms);
     const double before = ProcessCpuMs();
     std::this_thread::sleep_for(1000ms);
-    EXPECT_LT(ProcessCpuMs() - before, 50.0);
+    EXPECT_LT(ProcessCpuMs() - before, 50.0 * kSlack);
     EXPECT_EQ(FindCard(), 0);
     const auto start = std::chrono::steady_clock::now();
     CloseReader();
-    EXPECT_LT(ElapsedMs(start), 100);
+    EXPECT_LT(ElapsedMs(start), 100 * kSlack);
 }
 
 TEST_F(SessionTest, ProcessEndingWithAnOpenSessionExitsCleanly) {
