@@ -1,6 +1,7 @@
 #include "cpu_card.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -40,8 +41,11 @@ CCPUCard::CCPUCard(QWidget *parent) : QWidget(parent) {
 
     auto *activate = Button(this, 1048, QStringLiteral("COS激活"));
     auto *deactivate = Button(this, 1050, QStringLiteral("COS停活"));
-    grid->addWidget(activate, 0, 1);
-    grid->addWidget(deactivate, 0, 2);
+    auto *session = new QHBoxLayout;
+    session->addWidget(activate);
+    session->addWidget(deactivate);
+    session->addStretch();
+    grid->addLayout(session, 0, 1, 1, 2);
 
     auto *command_label = Label(this, 1116, QStringLiteral("COS命令："));
     m_pCommand = new QPlainTextEdit(this);

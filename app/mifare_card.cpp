@@ -63,16 +63,25 @@ QPushButton *Button(QWidget *parent, int id, const QString &text) {
     return button;
 }
 
+QGridLayout *Compact(QGridLayout *grid) {
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(4);
+    return grid;
+}
+
 }  // namespace
 
 CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     setProperty("templateId", 142);
     auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(4, 4, 4, 4);
+    outer->setSpacing(4);
 
     // Block operations.
     auto *blocks = new QGroupBox(QStringLiteral("块读写操作"), this);
     SetControlId(blocks, 1107);
-    auto *bg = new QGridLayout(blocks);
+    auto *bg = Compact(new QGridLayout(blocks));
     auto *mode_label = Label(blocks, 1108, QStringLiteral("寻址方式："));
     m_pMode = List(blocks, 1028, {kAbsolute, kRelative});
     NameAfterLabel(m_pMode, mode_label);
@@ -131,7 +140,7 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     // Wallet.
     auto *wallet = new QGroupBox(QStringLiteral("钱包功能"), this);
     SetControlId(wallet, 1113);
-    auto *wg = new QGridLayout(wallet);
+    auto *wg = Compact(new QGridLayout(wallet));
     auto *amount_label = Label(wallet, 1114, QStringLiteral("金额："));
     m_pAmount = Edit(wallet, 1039, QString());
     new TypingLimit(m_pAmount, 9, true);
@@ -151,7 +160,7 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     // Sector trailer.
     auto *trailer = new QGroupBox(QStringLiteral("修改控制块"), this);
     SetControlId(trailer, 1123);
-    auto *tg = new QGridLayout(trailer);
+    auto *tg = Compact(new QGridLayout(trailer));
     auto *ctrl_sector_label = Label(trailer, 1120, QStringLiteral("选择扇区："));
     m_pCtrlSector = List(trailer, 1052, Numbers(15));
     NameAfterLabel(m_pCtrlSector, ctrl_sector_label);
@@ -185,7 +194,7 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     // Raw reader command.
     auto *other = new QGroupBox(QStringLiteral("其他操作"), this);
     SetControlId(other, 1128);
-    auto *og = new QGridLayout(other);
+    auto *og = Compact(new QGridLayout(other));
     auto *command_label = Label(other, 1127, QStringLiteral("命令:"));
     m_pCommand = new QPlainTextEdit(other);
     SetControlId(m_pCommand, 1057);
