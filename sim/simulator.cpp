@@ -126,22 +126,29 @@ int Simulator::MsUntilNextDue() const {
     return static_cast<int>(std::clamp<long>(left.count(), 0, 50));
 }
 
+std::chrono::nanoseconds Simulator::ByteTime() const {
+    std::lock_guard lock(mutex_);
+    // One byte is ten bits on the line: start bit, eight data bits, stop bit.
+    return wire_baud_ > 0 ? std::chrono::nanoseconds(10'000'000'000LL / wire_baud_)
+                          : std::chrono::nanoseconds(0);
+}
+
 void Simulator::WriteAll(const Bytes &bytes) {
-    int wire_baud;
-    {
-        std::lock_guard lock(mutex_);
-        wire_baud = wire_baud_;
-    }
+    const std::chrono::nanoseconds byte_time = ByteTime();
+    // Paced bytes follow an absolute schedule, so a late wake-up catches up
+    // instead of adding its delay to every byte.
+    const Clock::time_point start = std::max(Clock::now(), tx_free_);
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const std::size_t step = wire_baud > 0 ? 1 : bytes.size() - done;
-        if (wire_baud > 0) {
-            // One byte is ten bits on the line.
-            wire_free_ = std::max(wire_free_, Clock::now()) +
-                         std::chrono::nanoseconds(10'000'000'000LL / wire_baud);
-            std::this_thread::sleep_until(wire_free_);
+        std::size_t allowed = bytes.size();
+        if (byte_time.count() > 0) {
+            allowed = std::min<std::size_t>(bytes.size(), static_cast<std::size_t>((Clock::now() - start) / byte_time));
+            if (allowed <= done) {
+                std::this_thread::sleep_until(start + byte_time * static_cast<long>(done + 1));
+                continue;
+            }
         }
-        const ssize_t n = ::write(pty_.master(), bytes.data() + done, step);
+        const ssize_t n = ::write(pty_.master(), bytes.data() + done, allowed - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EAGAIN) {
@@ -151,6 +158,7 @@ void Simulator::WriteAll(const Bytes &bytes) {
             return;
         }
     }
+    if (byte_time.count() > 0) tx_free_ = start + byte_time * static_cast<long>(bytes.size());
 }
 
 void Simulator::FlushDue() {
@@ -230,6 +238,12 @@ void Simulator::Run() {
         if (!unplugged_ && (fds[0].revents & POLLIN) != 0) {
             const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
             if (n > 0) {
+                // Paced: the bytes are only all here once the line carried them.
+                const std::chrono::nanoseconds byte_time = ByteTime();
+                if (byte_time.count() > 0) {
+                    rx_free_ = std::max(rx_free_, Clock::now()) + byte_time * n;
+                    std::this_thread::sleep_until(rx_free_);
+                }
                 decoder.Feed(buffer, static_cast<std::size_t>(n));
                 while (auto command = decoder.Next()) HandleCommand(*command);
             }

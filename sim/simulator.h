@@ -70,6 +70,7 @@ private:
     void FlushDue();
     int MsUntilNextDue() const;
     void WriteAll(const Bytes &bytes);
+    std::chrono::nanoseconds ByteTime() const;
 
     PseudoTerminal pty_;
     std::shared_ptr<Responder> model_;
@@ -86,7 +87,8 @@ private:
     bool unplugged_ = false;
     int reader_baud_ = 0;
     int wire_baud_ = 0;
-    std::chrono::steady_clock::time_point wire_free_{};
+    std::chrono::steady_clock::time_point tx_free_{};  // simulator thread only
+    std::chrono::steady_clock::time_point rx_free_{};  // simulator thread only
 };
 
 }  // namespace sim
