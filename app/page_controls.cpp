@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <algorithm>
+
 void SetControlId(QWidget *widget, int id) {
     widget->setObjectName(QStringLiteral("IDC_%1").arg(id));
     widget->setProperty("controlId", id);
@@ -40,10 +42,16 @@ TypingLimit::TypingLimit(QLineEdit *edit, int limit, bool digits_only)
     connect(edit, &QLineEdit::textChanged, this, [this](const QString &text) { m_strLast = text; });
 }
 
-QValidator::State TypingLimit::validate(QString &input, int &) const {
+QValidator::State TypingLimit::validate(QString &input, int &pos) const {
     if (m_bProgram) return Acceptable;
-    const bool grows = input.size() > m_strLast.size();
-    if (m_nLimit >= 0 && grows && input.size() > m_nLimit) return Invalid;
+    const qsizetype room = std::max<qsizetype>(m_nLimit, m_strLast.size());
+    if (m_nLimit >= 0 && input.size() > room) {
+        // Keep only as much of what was just typed or pasted as fits.
+        const qsizetype excess = input.size() - room;
+        const qsizetype from = std::max<qsizetype>(0, pos - excess);
+        input.remove(from, excess);
+        pos = static_cast<int>(from);
+    }
     if (m_bDigitsOnly && NonDigits(input) > NonDigits(m_strLast)) return Invalid;
     return Acceptable;
 }

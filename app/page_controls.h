@@ -20,7 +20,8 @@ QString LabelWords(const QString &label_text);
 void NameAfterLabel(QWidget *control, QLabel *label);
 
 // Limits what the operator types into an edit: at most `limit` characters
-// (-1 none) and, with `digits_only`, no new non-digit characters. Text the
+// (-1 none; a paste keeps what fits) and, with `digits_only`, no new
+// non-digit characters. Text the
 // program sets with SetProgramText is never cut or refused, and the operator
 // may always delete. Installs itself as the edit's validator.
 class TypingLimit : public QValidator {

@@ -175,6 +175,11 @@ void MifarePageTest::controlsAsTheTemplateGives() {
     QCOMPARE(Text(p, 1039), QStringLiteral("123456789"));
     Type(p, 1063, QStringLiteral("00 11 22 33 44 55 66"));
     QCOMPARE(Text(p, 1063), QStringLiteral("00 11 22 33 44 55"));
+    // A paste keeps what fits; the program's own longer text is never cut.
+    auto *data = Ctl<QLineEdit>(p, 1037);
+    data->clear();
+    data->insert(QString(50, QLatin1Char('B')));
+    QCOMPARE(data->text(), QString(47, QLatin1Char('B')));
     Type(p, 1033, QStringLiteral("00 11 22 33 44 55 66 77 88 99"));
     QCOMPARE(Text(p, 1033).size(), 29);
 
