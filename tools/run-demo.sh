@@ -1,15 +1,13 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds the library, the simulator and Parvex,
-# starts the simulated reader published as COM3 and opens Parvex on it.
+# Installs the dependencies, builds everything, starts the simulated reader
+# published as COM3 and opens Parvex on it.
 # While Parvex runs, this terminal takes the simulator's commands (s50, s70,
 # ul, cpu, none, unplug, plug, help). Closing Parvex stops the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
+tools/build.sh
 build_dir=${BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELKOR_WARNINGS_AS_ERRORS=ON
-# The demo needs only these; the test suites build with tools/run-tests.sh.
-cmake --build "$build_dir" --target zelkor-sim Parvex
 
 port_dir=$(mktemp -d /tmp/zelkor-ports.XXXXXX)
 export ZELKOR_PORT_DIR=$port_dir
