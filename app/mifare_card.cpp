@@ -410,8 +410,9 @@ void CMifareCard::OnModifyControl() {
     if (!access_bits::AccessBitsWritable(word)) {
         const auto answer = MessageService::Instance().Show(
             this,
-            QStringLiteral("新控制字中控制字的写权限为“Never”：写入后本扇区的访问条件再也不能修改，"
-                           "且无法恢复。\n确定要写入这个控制字吗？"),
+            QStringLiteral("新控制字中控制字的写权限为“Never”：写入后扇区%1的访问条件再也不能修改，"
+                           "且无法恢复。\n确定要写入这个控制字吗？")
+                .arg(m_nCtrlSector),
             QStringLiteral("修改控制字"), MessageService::Icon::Warning, QMessageBox::Yes | QMessageBox::No,
             QMessageBox::No);
         if (answer != QMessageBox::Yes) return;

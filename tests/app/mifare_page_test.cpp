@@ -560,6 +560,8 @@ void MifarePageTest::unwritableAccessBitsNeedConfirmation() {
     QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(box.default_button, QMessageBox::No);
     QVERIFY(box.text.contains(QStringLiteral("Never")));
+    QVERIFY(box.text.contains(QStringLiteral("扇区2")));
+    QCOMPARE(box.icon, MessageService::Icon::Warning);
     QCOMPARE(box.caption, QStringLiteral("修改控制字"));
     QCOMPARE(Frames().size(), size_t(1));  // the editor's read only
     QVERIFY(card_->raw(11) == before);
