@@ -1,10 +1,14 @@
 #include "console_capture.h"
 
+#include <QSocketNotifier>
+
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 
 namespace {
 
@@ -30,10 +34,12 @@ bool ConsoleCapture::Start(int target_fd) {
         return false;
     }
     int wake_fds[2];
-    if (::pipe2(wake_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const int notify = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (notify < 0 || ::pipe2(wake_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         const int error = errno;
         ::close(pipe_fds[0]);
         ::close(pipe_fds[1]);
+        if (notify >= 0) ::close(notify);
         std::fprintf(stderr, "创建匿名管道失败,错误代码:%d\n", error);
         std::fprintf(stderr, "Parvex: 标准输出不进入日志窗口（无法创建管道）\n");
         std::fflush(stderr);
@@ -51,7 +57,7 @@ bool ConsoleCapture::Start(int target_fd) {
     if (saved < 0 || ::dup2(pipe_fds[1], target_fd) < 0) {
         const int error = errno;
         if (saved >= 0) ::close(saved);
-        for (int fd : {pipe_fds[0], pipe_fds[1], wake_fds[0], wake_fds[1]}) ::close(fd);
+        for (int fd : {pipe_fds[0], pipe_fds[1], wake_fds[0], wake_fds[1], notify}) ::close(fd);
         std::fprintf(stderr, "Parvex: 无法重定向标准输出，错误代码:%d\n", error);
         std::fflush(stderr);
         return false;
@@ -69,7 +75,10 @@ bool ConsoleCapture::Start(int target_fd) {
     m_hPipeRead = pipe_fds[0];
     m_hWakeRead = wake_fds[0];
     m_hWakeWrite = wake_fds[1];
+    m_hNotify = notify;
     m_nPipeCapacity = capacity > 0 ? capacity : 0;
+    m_pNotifier = new QSocketNotifier(static_cast<qintptr>(notify), QSocketNotifier::Read, this);
+    connect(m_pNotifier, &QSocketNotifier::activated, this, &ConsoleCapture::DeliverPending);
     m_consoleThread = std::thread([this] { ConsoleReaderThread(); });
     return true;
 }
@@ -83,6 +92,10 @@ void ConsoleCapture::Stop() {
     while (::write(m_hWakeWrite, &wake, 1) < 0 && errno == EINTR) {
     }
     if (m_consoleThread.joinable()) m_consoleThread.join();
+    delete m_pNotifier;
+    m_pNotifier = nullptr;
+    DeliverPending();
+    CloseFd(m_hNotify);
     CloseFd(m_hPipeRead);
     CloseFd(m_hWakeRead);
     CloseFd(m_hWakeWrite);
@@ -95,8 +108,27 @@ bool ConsoleCapture::ReadOnce() {
     char buffer[kChunkSize];
     const ssize_t n = ::read(m_hPipeRead, buffer, sizeof buffer);
     if (n <= 0) return n < 0 && errno == EINTR;
-    emit chunkRead(QByteArray(buffer, static_cast<qsizetype>(n)));
+    {
+        std::lock_guard lock(m_queueLock);
+        m_queue.emplace_back(buffer, static_cast<std::size_t>(n));
+    }
+    const std::uint64_t one = 1;
+    while (::write(m_hNotify, &one, sizeof one) < 0 && errno == EINTR) {
+    }
     return true;
+}
+
+void ConsoleCapture::DeliverPending() {
+    std::uint64_t count = 0;
+    while (::read(m_hNotify, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    std::deque<std::string> chunks;
+    {
+        std::lock_guard lock(m_queueLock);
+        chunks.swap(m_queue);
+    }
+    for (const std::string &chunk : chunks)
+        emit chunkRead(QByteArray(chunk.data(), static_cast<qsizetype>(chunk.size())));
 }
 
 void ConsoleCapture::ConsoleReaderThread() {

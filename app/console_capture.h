@@ -1,18 +1,24 @@
 // Carries everything written to a file descriptor (standard output) into the
 // program: the descriptor is replaced by the write end of a pipe, and a
 // reader thread hands what it reads to the window thread in chunks of at
-// most 1024 bytes. The reader thread never waits for the window: each chunk
-// travels as its own copy in a queued signal.
+// most 1024 bytes. The reader thread never waits for the window: it queues
+// its own copy of each chunk and rings an event descriptor that the window
+// thread watches.
 #pragma once
 
 #include <QByteArray>
 #include <QObject>
 
-#include <atomic>
+#include <deque>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include <unistd.h>
 
+class QSocketNotifier;
+
+// Create, start and stop it on the window thread.
 class ConsoleCapture : public QObject {
     Q_OBJECT
 public:
@@ -29,8 +35,8 @@ public:
     // When the pipe cannot be created nothing is redirected, a note goes to
     // standard error and the result is false.
     bool Start(int target_fd = STDOUT_FILENO);
-    // Puts the original descriptor back, delivers what is still in the pipe
-    // and ends the reader thread.
+    // Puts the original descriptor back, ends the reader thread and delivers
+    // what was still in the pipe.
     void Stop();
 
     bool active() const { return m_nTargetFd >= 0; }
@@ -38,19 +44,23 @@ public:
     int pipeCapacity() const { return m_nPipeCapacity; }
 
 signals:
-    // Emitted from the reader thread; connect with a receiver in the window
-    // thread (a queued connection).
+    // One chunk as read from the pipe, in order, emitted on the window thread.
     void chunkRead(const QByteArray &bytes);
 
 private:
     void ConsoleReaderThread();
     bool ReadOnce();
+    void DeliverPending();
 
     int m_nTargetFd = -1;
     int m_nSavedFd = -1;
     int m_hPipeRead = -1;
     int m_hWakeRead = -1;
     int m_hWakeWrite = -1;
+    int m_hNotify = -1;  // eventfd: chunks are waiting
     int m_nPipeCapacity = 0;
+    QSocketNotifier *m_pNotifier = nullptr;
+    std::mutex m_queueLock;
+    std::deque<std::string> m_queue;  // guarded by m_queueLock
     std::thread m_consoleThread;
 };

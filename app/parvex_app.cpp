@@ -23,10 +23,7 @@ bool CParvexApp::StartCapture() {
     if (m_capture) return true;
     auto capture = std::make_unique<ConsoleCapture>();
     if (!capture->Start(1)) return false;
-    // The capture object lives in the window thread, so the queued chunks are
-    // handled there, in the order they were read.
-    QObject::connect(capture.get(), &ConsoleCapture::chunkRead, capture.get(), &CParvexApp::DeliverConsoleText,
-                     Qt::QueuedConnection);
+    QObject::connect(capture.get(), &ConsoleCapture::chunkRead, capture.get(), &CParvexApp::DeliverConsoleText);
     m_capture = std::move(capture);
     return true;
 }
@@ -34,8 +31,6 @@ bool CParvexApp::StartCapture() {
 void CParvexApp::StopCapture() {
     if (!m_capture) return;
     m_capture->Stop();
-    // Chunks read during the stop are still queued; hand them over first.
-    QCoreApplication::sendPostedEvents(m_capture.get());
     m_capture.reset();
 }
 
