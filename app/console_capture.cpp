@@ -25,6 +25,15 @@ ConsoleCapture::~ConsoleCapture() { Stop(); }
 
 bool ConsoleCapture::Start(int target_fd) {
     if (active()) return true;
+    // A program started without standard output still gets a log: give the
+    // descriptor a target first, so the pipe cannot take its number.
+    if (::fcntl(target_fd, F_GETFD) < 0) {
+        const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null_fd >= 0 && null_fd != target_fd) {
+            ::dup2(null_fd, target_fd);
+            ::close(null_fd);
+        }
+    }
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
         const int error = errno;

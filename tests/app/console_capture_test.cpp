@@ -3,6 +3,7 @@
 // chunk boundaries.
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStringDecoder>
 #include <QSignalSpy>
 #include <QTest>
@@ -62,6 +63,7 @@ private slots:
     void writerNeverWaitsForTheWindow();
     void stopDeliversTheRestAndRestoresStdout();
     void pipeFailureRunsWithoutCapture();
+    void closedStdoutIsCapturedToo();
     void logDecodesGbkSplitAcrossChunks_data();
     void logDecodesGbkSplitAcrossChunks();
     void libraryOutputReachesTheLogInOrder();
@@ -169,6 +171,28 @@ void ConsoleCaptureTest::pipeFailureRunsWithoutCapture() {
     QVERIFY(SameFile(STDOUT_FILENO, before));
 }
 
+// Started from a launcher that gave the program no standard output.
+void ConsoleCaptureTest::closedStdoutIsCapturedToo() {
+    const int saved = ::dup(STDOUT_FILENO);
+    ::close(STDOUT_FILENO);
+    Collected got;
+    bool started = false;
+    {
+        ConsoleCapture capture;
+        connect(&capture, &ConsoleCapture::chunkRead, this, [&](const QByteArray &b) { got.chunks << b; });
+        started = capture.Start();
+        if (started) {
+            std::printf("no terminal\n");
+            std::fflush(stdout);
+            WaitUntil([&] { return got.all().size() >= 12; }, 3000);
+        }
+    }
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    QVERIFY(started);
+    QCOMPARE(got.all(), QByteArray("no terminal\n"));
+}
+
 void ConsoleCaptureTest::logDecodesGbkSplitAcrossChunks_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("cut");
@@ -240,6 +264,8 @@ void ConsoleCaptureTest::burstReachesTheLogWhole() {
         WriteAll(STDOUT_FILENO, bytes);
         QVERIFY(WaitUntil([&] { return dlg.m_log->toPlainText().size() >= expected.size(); }, 10000));
         QCOMPARE(dlg.m_log->toPlainText(), expected);
+        QVERIFY(WaitUntil([&] { return dlg.m_log->verticalScrollBar()->value() == dlg.m_log->verticalScrollBar()->maximum(); }, 2000));
+        QVERIFY(dlg.m_log->verticalScrollBar()->maximum() > 0);
     }
     theApp.StopCapture();
 }
