@@ -56,6 +56,8 @@ void SendFrame(int pending_command, const unsigned char *frame, int length) {
         // A new exchange owns nothing of the previous one: no partial frame,
         // no received bytes and no release that came too late for its command.
         std::lock_guard lock(s.data_lock);
+        ++s.exchange_number;
+        if (s.open.load()) s.port.DiscardInput();
         s.pending_command = pending_command;
         s.assembly.Clear();
         std::memset(s.received_copy, 0, sizeof s.received_copy);

@@ -68,8 +68,10 @@ int NextWaitMs(const ReaderSession &s) {
 
 }  // namespace
 
-void ReceiveChunk(ReaderSession &s, const unsigned char *bytes, int count) {
+void ReceiveChunk(ReaderSession &s, const unsigned char *bytes, int count,
+                  unsigned exchange_number) {
     std::lock_guard lock(s.data_lock);
+    if (exchange_number != s.exchange_number.load()) return;
     const bool complete = s.assembly.Append(bytes, count);
     s.received_length = s.assembly.size();
     std::memcpy(s.received_copy, s.assembly.data(), static_cast<size_t>(s.received_length));
@@ -93,7 +95,7 @@ void ReceiveLoop(ReaderSession &s) {
         int count = 0;
         switch (s.port.Read(chunk, sizeof chunk, NextWaitMs(s), &count)) {
         case platform::ReadStatus::kData:
-            ReceiveChunk(s, chunk, count);
+            ReceiveChunk(s, chunk, count, s.exchange_number.load());
             break;
         case platform::ReadStatus::kGone:
             // A vanished device reports hang-up for ever: keep to the poll

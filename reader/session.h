@@ -49,6 +49,8 @@ struct ReaderSession {
     std::atomic<int> pending_command{0};
     std::atomic<unsigned> send_tick{0};  // 0: no answer awaited
     std::atomic<bool> last_answer_ok{true};
+    // Counts sends; bytes read before the latest send belong to an older exchange.
+    std::atomic<unsigned> exchange_number{0};
 
     // Guards the buffers below and the send/time-out bookkeeping.
     std::mutex data_lock;
@@ -68,8 +70,10 @@ struct ReaderSession {
 ReaderSession &Session();
 
 // Hands the bytes of one read to the answer assembly; a complete answer is
-// traced, evaluated and, when good, handed to the waiting command.
-void ReceiveChunk(ReaderSession &session, const unsigned char *bytes, int count);
+// traced, evaluated and, when good, handed to the waiting command. Bytes
+// read during exchange `exchange_number` are dropped once a newer send began.
+void ReceiveChunk(ReaderSession &session, const unsigned char *bytes, int count,
+                  unsigned exchange_number);
 
 // Receive thread body.
 void ReceiveLoop(ReaderSession &session);

@@ -49,7 +49,7 @@ bool PublishedPort(int number, char *path, std::size_t capacity) {
 // A legacy ttyS node exists for every possible UART; only those with a port
 // behind them count as present.
 bool SerialDevicePresent(const char *name) {
-    char attr[96];
+    char attr[320];  // a d_name is at most 255 bytes
     std::snprintf(attr, sizeof attr, "/sys/class/tty/%s/device", name);
     if (::access(attr, F_OK) != 0) return false;
     if (std::strncmp(name, "ttyS", 4) != 0) return true;

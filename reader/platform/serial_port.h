@@ -27,6 +27,8 @@ public:
     bool Configure(int baud, int data_bits, int parity, int stop_bits);
     // Discards everything queued in both directions.
     void Purge();
+    // Discards the bytes received but not read yet.
+    void DiscardInput();
     // Writes all `count` bytes; false when the device refused them.
     bool Write(const unsigned char *bytes, int count);
     // Waits up to `timeout_ms` for input, then reads at most `capacity` bytes.

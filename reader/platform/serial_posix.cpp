@@ -150,6 +150,10 @@ void SerialPort::Purge() {
     if (fd_ >= 0) ::tcflush(fd_, TCIOFLUSH);
 }
 
+void SerialPort::DiscardInput() {
+    if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
+}
+
 bool SerialPort::Write(const unsigned char *bytes, int count) {
     if (fd_ < 0) return false;
     int done = 0;

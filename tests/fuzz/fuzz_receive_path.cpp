@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             continue;
         }
         const std::size_t count = n < size - at ? n : size - at;
-        zelkor::ReceiveChunk(s, data + at, static_cast<int>(count));
+        zelkor::ReceiveChunk(s, data + at, static_cast<int>(count), s.exchange_number.load());
         at += count;
         std::lock_guard lock(s.data_lock);
         Check(s.received_length >= 0 && s.received_length <= zelkor::kCopySize);

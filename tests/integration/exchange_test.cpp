@@ -17,12 +17,6 @@ const std::string kFindFrame = "55 55 00 00 00 04 02 01 26 21 ";
 std::string Sent(const std::string &hex) { return Gbk("发送数据：") + hex + "\n"; }
 std::string Received(const sim::Bytes &bytes) { return Gbk("收到数据：") + ToHex(bytes); }
 
-std::size_t Count(const std::string &haystack, const std::string &needle) {
-    std::size_t n = 0;
-    for (std::size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
-    return n;
-}
-
 class ExchangeTest : public SimulatedReaderTest {};
 
 TEST_F(ExchangeTest, GoodAnswerTracesBothFramesAndSucceedsQuickly) {

@@ -133,7 +133,9 @@ TEST(EvaluateAnswerTest, StatusByteChoosesTheMessage) {
         EXPECT_TRUE(v.is_frame);
         EXPECT_EQ(v.success, c.success) << int(c.status) << " pending " << c.pending;
         EXPECT_EQ(v.has_message, !c.success);
-        if (!c.success) EXPECT_EQ(v.message, c.message) << int(c.status) << " pending " << c.pending;
+        if (!c.success) {
+            EXPECT_EQ(v.message, c.message) << int(c.status) << " pending " << c.pending;
+        }
     }
 }
 
