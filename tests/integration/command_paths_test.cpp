@@ -251,8 +251,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ReaderIdCase{"LengthFieldOne", Hex("55 55 00 00 00 01 00"), false, 0},
                       ReaderIdCase{"ExactlyFull", sim::EncodeAnswer(0, Counting(120)), false, 120},
                       ReaderIdCase{"LongerThanTheBuffer", sim::EncodeAnswer(0, Counting(150)), false, 120},
-                      // Bytes that are not a frame: their "length field" says 0x40.
-                      ReaderIdCase{"UploadDataClaimingMore", Hex("01 02 03 04 00 40 00 11 22 33"), false, 2}),
+                      // Upload data wakes the command but is no frame: it carries no
+                      // serial number, whatever its bytes 4 and 5 claim.
+                      ReaderIdCase{"UploadDataClaimingMore", Hex("01 02 03 04 00 40 00 11 22 33"), false, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(CommandPathTest, AnswersTooShortForTheirDataAreNotTakenAsSuccess) {
