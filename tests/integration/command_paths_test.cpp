@@ -220,7 +220,6 @@ TEST_F(CommandPathTest, ManualCardWithoutACardFailsAfterBothWaits) {
 struct ReaderIdCase {
     const char *name;
     sim::Bytes answer;
-    bool after_good_answer;  // upload data only wakes after a good answer
     int expected_length;
 };
 
@@ -246,14 +245,14 @@ sim::Bytes Counting(std::size_t n) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReaderIdTest,
-    ::testing::Values(ReaderIdCase{"Eight", sim::EncodeAnswer(0, Counting(8)), false, 8},
-                      ReaderIdCase{"Empty", sim::EncodeAnswer(0), false, 0},
-                      ReaderIdCase{"LengthFieldOne", Hex("55 55 00 00 00 01 00"), false, 0},
-                      ReaderIdCase{"ExactlyFull", sim::EncodeAnswer(0, Counting(120)), false, 120},
-                      ReaderIdCase{"LongerThanTheBuffer", sim::EncodeAnswer(0, Counting(150)), false, 120},
+    ::testing::Values(ReaderIdCase{"Eight", sim::EncodeAnswer(0, Counting(8)), 8},
+                      ReaderIdCase{"Empty", sim::EncodeAnswer(0), 0},
+                      ReaderIdCase{"LengthFieldOne", Hex("55 55 00 00 00 01 00"), 0},
+                      ReaderIdCase{"ExactlyFull", sim::EncodeAnswer(0, Counting(120)), 120},
+                      ReaderIdCase{"LongerThanTheBuffer", sim::EncodeAnswer(0, Counting(150)), 120},
                       // Upload data wakes the command but is no frame: it carries no
                       // serial number, whatever its bytes 4 and 5 claim.
-                      ReaderIdCase{"UploadDataClaimingMore", Hex("01 02 03 04 00 40 00 11 22 33"), false, 0}),
+                      ReaderIdCase{"UploadDataClaimingMore", Hex("01 02 03 04 00 40 00 11 22 33"), 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(CommandPathTest, AnswersTooShortForTheirDataAreNotTakenAsSuccess) {
@@ -320,8 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, KeyMessageTest,
     ::testing::Values(KeyMessageCase{"A29", true, 29, "  #↑密钥A验证失败！\n"},
                       KeyMessageCase{"A26", true, 26, "  #↑密钥A验证失败！\n"},
-                      KeyMessageCase{"B30", false, 30, "  #↑密钥B验证失败！\n"},
-                      KeyMessageCase{"B27", false, 27, "  #↑密钥B验证失败！\n"},
+                      KeyMessageCase{"B30", 30, "  #↑密钥B验证失败！\n"},
+                      KeyMessageCase{"B27", 27, "  #↑密钥B验证失败！\n"},
                       KeyMessageCase{"Plain16", true, 16, "  #↑M1卡密钥认证出错\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
