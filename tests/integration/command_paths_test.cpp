@@ -319,8 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, KeyMessageTest,
     ::testing::Values(KeyMessageCase{"A29", true, 29, "  #↑密钥A验证失败！\n"},
                       KeyMessageCase{"A26", true, 26, "  #↑密钥A验证失败！\n"},
-                      KeyMessageCase{"B30", 30, "  #↑密钥B验证失败！\n"},
-                      KeyMessageCase{"B27", 27, "  #↑密钥B验证失败！\n"},
+                      KeyMessageCase{"B30", false, 30, "  #↑密钥B验证失败！\n"},
+                      KeyMessageCase{"B27", false, 27, "  #↑密钥B验证失败！\n"},
                       KeyMessageCase{"Plain16", true, 16, "  #↑M1卡密钥认证出错\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
