@@ -136,7 +136,44 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     bg->addWidget(write_block, 4, 3);
     outer->addWidget(blocks);
 
-    auto *middle = new QHBoxLayout;
+    // Sector trailer.
+    auto *trailer = new QGroupBox(QStringLiteral("修改控制块"), this);
+    SetControlId(trailer, 1123);
+    auto *tg = Compact(new QGridLayout(trailer));
+    auto *ctrl_sector_label = Label(trailer, 1120, QStringLiteral("选择扇区："));
+    m_pCtrlSector = List(trailer, 1052, Numbers(15));
+    NameAfterLabel(m_pCtrlSector, ctrl_sector_label);
+    auto *modify_key = Button(trailer, 1047, QStringLiteral("修改密钥"));
+    auto *modify_control = Button(trailer, 1049, QStringLiteral("修改控制字"));
+    tg->addWidget(ctrl_sector_label, 0, 0);
+    tg->addWidget(m_pCtrlSector, 0, 1);
+    auto *trailer_buttons = new QHBoxLayout;
+    trailer_buttons->addStretch();
+    trailer_buttons->addWidget(modify_key);
+    trailer_buttons->addWidget(modify_control);
+    tg->addLayout(trailer_buttons, 0, 2, 1, 3);
+    struct KeyBox {
+        int id, label_id, row, column;
+        const char *label;
+        QLineEdit **edit;
+    };
+    const KeyBox keys[4] = {{1063, 1121, 1, 0, "旧密钥A：", &m_pOldKeyA},
+                            {1062, 1124, 1, 3, "旧密钥B：", &m_pOldKeyB},
+                            {1064, 1122, 2, 0, "新密钥A：", &m_pNewKeyA},
+                            {1065, 1125, 2, 3, "新密钥B：", &m_pNewKeyB}};
+    for (const KeyBox &k : keys) {
+        auto *label = Label(trailer, k.label_id, QString::fromUtf8(k.label));
+        *k.edit = Edit(trailer, k.id, kDefaultKey);
+        (*k.edit)->setMaxLength(17);
+        (*k.edit)->setMinimumWidth((*k.edit)->fontMetrics().horizontalAdvance(kDefaultKey) + 10);
+        (*k.edit)->setProperty("textLimit", 17);
+        NameAfterLabel(*k.edit, label);
+        tg->addWidget(label, k.row, k.column);
+        tg->addWidget(*k.edit, k.row, k.column + 1, 1, k.column == 0 ? 2 : 1);
+    }
+    outer->addWidget(trailer);
+
+    auto *bottom = new QHBoxLayout;
     // Wallet.
     auto *wallet = new QGroupBox(QStringLiteral("钱包功能"), this);
     SetControlId(wallet, 1113);
@@ -146,50 +183,16 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     new TypingLimit(m_pAmount, 9, true);
     NameAfterLabel(m_pAmount, amount_label);
     wg->addWidget(amount_label, 0, 0);
-    wg->addWidget(m_pAmount, 0, 1);
+    wg->addWidget(m_pAmount, 0, 1, 1, 2);
     auto *wallet_init = Button(wallet, 1038, QStringLiteral("钱包初始化"));
     auto *wallet_read = Button(wallet, 1040, QStringLiteral("读钱包"));
     auto *wallet_add = Button(wallet, 1041, QStringLiteral("钱包增值"));
     auto *wallet_dec = Button(wallet, 1042, QStringLiteral("钱包减值"));
-    wg->addWidget(wallet_init, 1, 0);
-    wg->addWidget(wallet_read, 1, 1);
-    wg->addWidget(wallet_add, 2, 0);
-    wg->addWidget(wallet_dec, 2, 1);
-    middle->addWidget(wallet);
-
-    // Sector trailer.
-    auto *trailer = new QGroupBox(QStringLiteral("修改控制块"), this);
-    SetControlId(trailer, 1123);
-    auto *tg = Compact(new QGridLayout(trailer));
-    auto *ctrl_sector_label = Label(trailer, 1120, QStringLiteral("选择扇区："));
-    m_pCtrlSector = List(trailer, 1052, Numbers(15));
-    NameAfterLabel(m_pCtrlSector, ctrl_sector_label);
-    tg->addWidget(ctrl_sector_label, 0, 0);
-    tg->addWidget(m_pCtrlSector, 0, 1);
-    struct KeyBox {
-        int id, label_id, row, column;
-        const char *label;
-        QLineEdit **edit;
-    };
-    const KeyBox keys[4] = {{1063, 1121, 1, 0, "旧密钥A：", &m_pOldKeyA},
-                            {1062, 1124, 1, 2, "旧密钥B：", &m_pOldKeyB},
-                            {1064, 1122, 2, 0, "新密钥A：", &m_pNewKeyA},
-                            {1065, 1125, 2, 2, "新密钥B：", &m_pNewKeyB}};
-    for (const KeyBox &k : keys) {
-        auto *label = Label(trailer, k.label_id, QString::fromUtf8(k.label));
-        *k.edit = Edit(trailer, k.id, kDefaultKey);
-        (*k.edit)->setMaxLength(17);
-        (*k.edit)->setProperty("textLimit", 17);
-        NameAfterLabel(*k.edit, label);
-        tg->addWidget(label, k.row, k.column);
-        tg->addWidget(*k.edit, k.row, k.column + 1);
-    }
-    auto *modify_key = Button(trailer, 1047, QStringLiteral("修改密钥"));
-    auto *modify_control = Button(trailer, 1049, QStringLiteral("修改控制字"));
-    tg->addWidget(modify_key, 3, 1);
-    tg->addWidget(modify_control, 3, 3);
-    middle->addWidget(trailer, 1);
-    outer->addLayout(middle);
+    wg->addWidget(wallet_init, 1, 0, 1, 2);
+    wg->addWidget(wallet_read, 1, 2);
+    wg->addWidget(wallet_add, 2, 0, 1, 2);
+    wg->addWidget(wallet_dec, 2, 2);
+    bottom->addWidget(wallet);
 
     // Raw reader command.
     auto *other = new QGroupBox(QStringLiteral("其他操作"), this);
@@ -203,10 +206,12 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     m_pCommand->setFixedHeight(m_pCommand->fontMetrics().lineSpacing() * 3 + 10);
     NameAfterLabel(m_pCommand, command_label);
     auto *send = Button(other, 1058, QStringLiteral("发送命令"));
-    og->addWidget(command_label, 0, 0);
-    og->addWidget(m_pCommand, 0, 1);
-    og->addWidget(send, 0, 2);
-    outer->addWidget(other);
+    og->addWidget(command_label, 0, 0, Qt::AlignTop);
+    og->addWidget(m_pCommand, 0, 1, 2, 1);
+    og->addWidget(send, 1, 2, Qt::AlignBottom);
+    og->setRowStretch(2, 1);
+    bottom->addWidget(other, 1);
+    outer->addLayout(bottom);
     outer->addStretch();
 
     // A choice counts also when the same item is chosen again.
