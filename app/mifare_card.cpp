@@ -292,8 +292,8 @@ bool CMifareCard::ReadKey(QLineEdit *box, unsigned char *key) {
     return ParseHexText(this, box->text(), key, kKeySize, kKeySize) >= 0;
 }
 
-bool CMifareCard::ReadData(unsigned char *data) {
-    return ParseHexText(this, m_pData->text(), data, kBlockSize, kBlockSize) >= 0;
+bool CMifareCard::ReadData(unsigned char *block) {
+    return ParseHexText(this, m_pData->text(), block, kBlockSize, kBlockSize) >= 0;
 }
 
 int CMifareCard::SelectedKeyType() const { return m_pKeyA->isChecked() ? 0 : 1; }
@@ -306,7 +306,7 @@ void CMifareCard::KeyOperation(KeyOp op) {
     if (!ReadKey(m_pKey, key)) return;
     const int key_type = SelectedKeyType();
     if (!CheckAddress()) return;
-    unsigned char data[kBlockSize] = {};
+    unsigned char block[kBlockSize] = {};
     const int card_type = theApp.m_nCardType;
     const char *key_text = reinterpret_cast<const char *>(key);
     switch (op) {
@@ -314,13 +314,13 @@ void CMifareCard::KeyOperation(KeyOp op) {
         CheckKey(card_type, m_nMode, m_nSector, m_nBlock, key_type, key);
         break;
     case KeyOp::kRead:
-        if (ComposeRead(m_nMode, m_nSector, m_nBlock, card_type, data, static_cast<KeyType>(key_type),
+        if (ComposeRead(m_nMode, m_nSector, m_nBlock, card_type, block, static_cast<KeyType>(key_type),
                         key_text) == 1)
-            SetProgramText(m_pData, FormatHexBytes(data, kBlockSize));
+            SetProgramText(m_pData, FormatHexBytes(block, kBlockSize));
         break;
     case KeyOp::kWrite:
-        if (!ReadData(data)) return;
-        ComposeWrite(m_nMode, m_nSector, m_nBlock, card_type, data, static_cast<KeyType>(key_type), key_text);
+        if (!ReadData(block)) return;
+        ComposeWrite(m_nMode, m_nSector, m_nBlock, card_type, block, static_cast<KeyType>(key_type), key_text);
         break;
     }
 }
@@ -331,13 +331,13 @@ void CMifareCard::OnComposeWrite() { KeyOperation(KeyOp::kWrite); }
 
 void CMifareCard::BlockOperation(bool write) {
     if (!CheckPort() || !CheckAddress()) return;
-    unsigned char data[kBlockSize] = {};
+    unsigned char block[kBlockSize] = {};
     if (write) {
-        if (!ReadData(data)) return;
-        WriteBlock(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, data);
-    } else if (ReadBlock(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, data) == 1) {
+        if (!ReadData(block)) return;
+        WriteBlock(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, block);
+    } else if (ReadBlock(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, block) == 1) {
         // A failed read leaves the operator's text in place.
-        SetProgramText(m_pData, FormatHexBytes(data, kBlockSize));
+        SetProgramText(m_pData, FormatHexBytes(block, kBlockSize));
     }
 }
 

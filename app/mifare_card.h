@@ -56,7 +56,7 @@ private:
     bool CheckPort();
     bool CheckAddress();
     bool ReadKey(QLineEdit *box, unsigned char *key);
-    bool ReadData(unsigned char *data);
+    bool ReadData(unsigned char *block);
     int SelectedKeyType() const;
     void KeyOperation(KeyOp op);
     void BlockOperation(bool write);
