@@ -31,10 +31,7 @@ void Simulator::Stop() {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
-    if (wake_write_ >= 0) {
-        const char b = 1;
-        [[maybe_unused]] auto n = ::write(wake_write_, &b, 1);
-    }
+    WakeThread();
     if (thread_.joinable()) thread_.join();
     pty_.Close();
     if (wake_read_ >= 0) ::close(wake_read_);
@@ -54,16 +51,30 @@ void Simulator::Enqueue(Reaction reaction) {
 void Simulator::SendUnprompted(const Bytes &bytes, int delay_ms) {
     Reaction r;
     r.pieces.push_back({delay_ms, bytes});
-    std::lock_guard lock(mutex_);
-    Schedule(r);
+    {
+        std::lock_guard lock(mutex_);
+        Schedule(r);
+    }
+    WakeThread();
 }
 
 void Simulator::Unplug(int delay_ms) {
     Reaction r;
     r.pieces.push_back({delay_ms, {}});
     r.unplug = true;
-    std::lock_guard lock(mutex_);
-    Schedule(r);
+    {
+        std::lock_guard lock(mutex_);
+        Schedule(r);
+    }
+    WakeThread();
+}
+
+// The thread may be waiting with a timeout computed before this schedule.
+void Simulator::WakeThread() {
+    if (wake_write_ >= 0) {
+        const char b = 1;
+        [[maybe_unused]] auto n = ::write(wake_write_, &b, 1);
+    }
 }
 
 bool Simulator::unplugged() const {

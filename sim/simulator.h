@@ -70,6 +70,7 @@ private:
     void FlushDue();
     int MsUntilNextDue() const;
     void WriteAll(const Bytes &bytes);
+    void WakeThread();
     std::chrono::nanoseconds ByteTime() const;
 
     PseudoTerminal pty_;
