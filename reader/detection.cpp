@@ -74,8 +74,9 @@ int Conflict(card_info *info) {
     int count = Transact(0x02, frame);
     if (count == 0) return 0;
     // A one-byte answer is followed by the answer that carries the serial
-    // number: ask again and judge that one.
-    if (s.answer[5] == 3) {
+    // number: ask again and judge that one. Upload data that woke us is no
+    // frame and has no length field.
+    if (AnswerDataSize(count) > 0 && s.answer[5] == 3) {
         platform::SleepMs(kRepeatedAnticollisionPauseMs);
         count = Transact(0x02, frame);
         if (count == 0) return 0;
