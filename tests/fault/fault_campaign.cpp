@@ -371,6 +371,7 @@ enum class Kind {
     kLengthUnder,            // length field claims fewer bytes than sent
     kLongAnswer,             // consistent frame with far more data than needed
     kEmptyAnswer,            // consistent frame with no data at all
+    kErrorStatus,            // status 0x01, then non-frame bytes that must wake nobody
     kLateBeforeSend,         // the previous command's late answer lands just before the send
     kLateStraddlingSend,     // a repeated answer of the previous command straddles the send
     kUnplugBefore,
@@ -399,6 +400,7 @@ const char *KindName(Kind kind) {
     case Kind::kLengthUnder: return "length-under";
     case Kind::kLongAnswer: return "long-answer";
     case Kind::kEmptyAnswer: return "empty-answer";
+    case Kind::kErrorStatus: return "error-status-then-upload";
     case Kind::kLateBeforeSend: return "late-answer-before-send";
     case Kind::kLateStraddlingSend: return "late-answer-straddling-send";
     case Kind::kUnplugBefore: return "unplug-before";
@@ -434,6 +436,7 @@ bool ExpectedSuccess(const Scenario &s) {
     case Kind::kGarbageAfterTogether:
     case Kind::kLengthOver:
     case Kind::kLengthUnder:
+    case Kind::kErrorStatus:
     case Kind::kUnplugBefore:
     case Kind::kUnplugDuring: return false;
     case Kind::kLongAnswer: return accepts(LongData(c));
@@ -463,7 +466,7 @@ std::vector<Scenario> MakeScenarios(const std::vector<Command> &commands) {
         for (int delay : {0, 100, 500, 900, 1100}) add(Kind::kDelay, delay);
         for (Kind kind : {Kind::kGarbageBeforeApart, Kind::kGarbageBeforeTogether, Kind::kGarbageAfterApart,
                           Kind::kGarbageAfterTogether, Kind::kLengthOver, Kind::kLengthUnder, Kind::kLongAnswer,
-                          Kind::kEmptyAnswer, Kind::kLateBeforeSend, Kind::kLateStraddlingSend,
+                          Kind::kEmptyAnswer, Kind::kErrorStatus, Kind::kLateBeforeSend, Kind::kLateStraddlingSend,
                           Kind::kUnplugBefore, Kind::kUnplugDuring, Kind::kUnplugAfter, Kind::kReopenAtOnce}) {
             add(kind, 0);
         }
@@ -565,6 +568,15 @@ std::string CheckFindCard(Rig &rig, const char *what, int serial) {
 
 int g_serial = 0;
 
+// Waits until the library has read `bytes` (the latest answer bytes it holds).
+bool AwaitReceived(const Bytes &bytes) {
+    for (int i = 0; i < 400; ++i) {
+        if (RecvData() == bytes) return true;
+        SleepMs(5);
+    }
+    return false;
+}
+
 // Runs one scenario; returns an empty string when it passed, else the reason.
 std::string RunScenario(Rig &rig, const Scenario &s) {
     const Command &c = *s.command;
@@ -576,9 +588,10 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
     int first_delay = 0;
     if (s.kind == Kind::kLateBeforeSend) {
         // FindCard gives up; its answer comes 40 ms after that, before the next send.
-        rig.reader().Push(sim::Answer(0x00, {0x0D, 0x01}, 1040));
+        const Bytes late = Frame({0x0D, 0x01});
+        rig.reader().Push(sim::Raw(late, 1040));
         if (FindCard() != 0) return "late answer: the previous FindCard did not time out";
-        SleepMs(100);
+        if (!AwaitReceived(late)) return "late answer: never arrived";
     } else if (s.kind == Kind::kLateStraddlingSend) {
         // FindCard succeeds; the reader repeats its answer, and the repetition
         // is cut in two by the next send.
@@ -587,8 +600,8 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
         r.pieces = {{0, p}, {40, Bytes(p.begin(), p.begin() + 4)}, {60, Bytes(p.begin() + 4, p.end())}};
         rig.reader().Push(r);
         if (FindCard() != 1) return "straddle: the previous FindCard failed";
-        SleepMs(70);
-        first_delay = 60;
+        if (!AwaitReceived(Bytes(p.begin(), p.begin() + 4))) return "straddle: the repetition never began";
+        first_delay = 90;
     } else if (s.kind == Kind::kReopenAtOnce) {
         if (CloseReader() != 1) return "CloseReader returned 0";
         if (OpenReader(kPort, 9600, 8, 0, 0) != 1) return "OpenReader at once after CloseReader returned 0";
@@ -615,6 +628,7 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
     if (s.kind == Kind::kEmptyAnswer) data.clear();
     Bytes frame = Frame(data);
     Bytes consumed = frame;  // what GetReaderRecvData must show after a success
+    Bytes merged;            // or this, when a slow simulator wrote two pieces back to back
     auto piece = [&](int delay, Bytes bytes) { last.pieces.push_back({delay, std::move(bytes)}); };
     switch (s.kind) {
     case Kind::kSplit: {
@@ -627,6 +641,8 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
         piece(gap, kGarbage);
         piece(20, frame);
         consumed = kGarbage;
+        merged = kGarbage;
+        merged.insert(merged.end(), frame.begin(), frame.end());
         break;
     case Kind::kGarbageBeforeTogether: {
         Bytes both = kGarbage;
@@ -637,7 +653,7 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
     }
     case Kind::kGarbageAfterApart:
         piece(gap, frame);
-        piece(30, kGarbage);
+        piece(50, kGarbage);
         break;
     case Kind::kGarbageAfterTogether: {
         Bytes both = frame;
@@ -651,6 +667,14 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
         frame[4] = static_cast<std::uint8_t>(claimed >> 8);
         frame[5] = static_cast<std::uint8_t>(claimed);
         piece(gap, frame);
+        break;
+    }
+    case Kind::kErrorStatus: {
+        Bytes refused = frame;
+        refused[6] = 0x01;
+        refused.back() = sim::XorOf(refused, refused.size() - 1);
+        piece(gap, refused);
+        piece(20, kGarbage);
         break;
     }
     case Kind::kUnplugDuring:
@@ -691,7 +715,7 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
         const long bound = c.base_ms + span + first_delay + kMarginMs * kSlack;
         if (took > std::min<long>(bound, c.wait_ms + kMarginMs * kSlack))
             fail("succeeded after " + std::to_string(took) + " ms");
-        if (result == c.success_value && recv != consumed) fail("consumed " + Hexed(recv) + " instead of " + Hexed(consumed));
+        if (result == c.success_value && recv != consumed && recv != merged) fail("consumed " + Hexed(recv) + " instead of " + Hexed(consumed));
     } else {
         if (result != 0) fail("returned " + std::to_string(result) + ", expected 0");
         if (took > c.wait_ms + kMarginMs * kSlack) fail("failed only after " + std::to_string(took) + " ms");
@@ -714,6 +738,8 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
         const auto close_start = Clock::now();
         CloseReader();
         if (MsSince(close_start) > 100L * kSlack) fail("CloseReader took " + std::to_string(MsSince(close_start)) + " ms");
+        // The vanished device cannot be opened again; a fresh one can.
+        if (rig.sim().unplugged() && OpenReader(kPort, 9600, 8, 0, 0) != 0) fail("OpenReader on the vanished device succeeded");
         if (!rig.Replug()) return why.empty() ? "reopening on a fresh simulator failed" : why;
     }
     // Let every scripted byte land, then the session must still work.
