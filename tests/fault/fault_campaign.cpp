@@ -372,6 +372,7 @@ enum class Kind {
     kLongAnswer,             // consistent frame with far more data than needed
     kEmptyAnswer,            // consistent frame with no data at all
     kErrorStatus,            // status 0x01, then non-frame bytes that must wake nobody
+    kFlood,                  // a frame announcing 3000 bytes, all sent: more than any buffer holds
     kLateBeforeSend,         // the previous command's late answer lands just before the send
     kLateStraddlingSend,     // a repeated answer of the previous command straddles the send
     kUnplugBefore,
@@ -401,6 +402,7 @@ const char *KindName(Kind kind) {
     case Kind::kLongAnswer: return "long-answer";
     case Kind::kEmptyAnswer: return "empty-answer";
     case Kind::kErrorStatus: return "error-status-then-upload";
+    case Kind::kFlood: return "flood";
     case Kind::kLateBeforeSend: return "late-answer-before-send";
     case Kind::kLateStraddlingSend: return "late-answer-straddling-send";
     case Kind::kUnplugBefore: return "unplug-before";
@@ -437,6 +439,7 @@ bool ExpectedSuccess(const Scenario &s) {
     case Kind::kLengthOver:
     case Kind::kLengthUnder:
     case Kind::kErrorStatus:
+    case Kind::kFlood:
     case Kind::kUnplugBefore:
     case Kind::kUnplugDuring: return false;
     case Kind::kLongAnswer: return accepts(LongData(c));
@@ -466,7 +469,7 @@ std::vector<Scenario> MakeScenarios(const std::vector<Command> &commands) {
         for (int delay : {0, 100, 500, 900, 1100}) add(Kind::kDelay, delay);
         for (Kind kind : {Kind::kGarbageBeforeApart, Kind::kGarbageBeforeTogether, Kind::kGarbageAfterApart,
                           Kind::kGarbageAfterTogether, Kind::kLengthOver, Kind::kLengthUnder, Kind::kLongAnswer,
-                          Kind::kEmptyAnswer, Kind::kErrorStatus, Kind::kLateBeforeSend, Kind::kLateStraddlingSend,
+                          Kind::kEmptyAnswer, Kind::kErrorStatus, Kind::kFlood, Kind::kLateBeforeSend, Kind::kLateStraddlingSend,
                           Kind::kUnplugBefore, Kind::kUnplugDuring, Kind::kUnplugAfter, Kind::kReopenAtOnce}) {
             add(kind, 0);
         }
@@ -675,6 +678,14 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
         refused.back() = sim::XorOf(refused, refused.size() - 1);
         piece(gap, refused);
         piece(20, kGarbage);
+        break;
+    }
+    case Kind::kFlood: {
+        Bytes flood = Hex("55 55 00 00 0B B8 00");
+        while (flood.size() < 3006) flood.push_back(static_cast<std::uint8_t>(flood.size() * 7));
+        for (std::size_t at = 0; at < flood.size(); at += 600)
+            piece(at == 0 ? gap : 5, Bytes(flood.begin() + static_cast<long>(at),
+                                           flood.begin() + static_cast<long>(std::min(at + 600, flood.size()))));
         break;
     }
     case Kind::kUnplugDuring:
