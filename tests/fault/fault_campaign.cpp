@@ -48,15 +48,15 @@ constexpr int kSplitPauseMs = 3;
 
 // ---- Caller buffers -------------------------------------------------------
 
-struct BufferSpec {
+struct BufferShape {
     int size = 0;
     Bytes input;  // empty: an output buffer, filled with canary bytes
 };
 
 // A caller buffer with guard bytes on both sides.
 struct Buffer {
-    explicit Buffer(const BufferSpec &spec) : size(spec.size), bytes(kGuard * 2 + spec.size, kCanary) {
-        std::copy(spec.input.begin(), spec.input.end(), bytes.begin() + kGuard);
+    explicit Buffer(const BufferShape &shape) : size(shape.size), bytes(kGuard * 2 + shape.size, kCanary) {
+        std::copy(shape.input.begin(), shape.input.end(), bytes.begin() + kGuard);
     }
     unsigned char *data() { return bytes.data() + kGuard; }
     Bytes Content() const { return Bytes(bytes.begin() + kGuard, bytes.begin() + kGuard + size); }
@@ -80,7 +80,7 @@ struct Command {
     int base_ms = 0;     // pauses and gaps of a call answered at once
     // Per exchange, the data of each good answer frame the reader sends.
     std::vector<std::vector<Bytes>> replies;
-    std::vector<BufferSpec> buffers;
+    std::vector<BufferShape> buffers;
     std::function<int(Buffers &)> call;
     int success_value = 1;
     Expect expect;
@@ -428,7 +428,7 @@ Bytes LongData(const Command &c) {
 bool ExpectedSuccess(const Scenario &s) {
     const Command &c = *s.command;
     std::vector<Bytes> scratch;
-    for (const BufferSpec &b : c.buffers) scratch.push_back(Bytes(static_cast<std::size_t>(b.size), kCanary));
+    for (const BufferShape &b : c.buffers) scratch.push_back(Bytes(static_cast<std::size_t>(b.size), kCanary));
     auto accepts = [&](const Bytes &d) { return !c.expect || c.expect(d, scratch); };
     switch (s.kind) {
     case Kind::kDelay: return s.param < 1000;
@@ -707,7 +707,7 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
 
     // The call.
     Buffers buffers;
-    for (const BufferSpec &b : c.buffers) buffers.emplace_back(b);
+    for (const BufferShape &b : c.buffers) buffers.emplace_back(b);
     std::vector<Bytes> images;
     for (const Buffer &b : buffers) images.push_back(b.Content());
     const auto start = Clock::now();
