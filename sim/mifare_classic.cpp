@@ -178,9 +178,14 @@ std::uint8_t MifareClassic::WriteValue(int block, std::int32_t value) {
     return status::kOk;
 }
 
-std::uint8_t MifareClassic::ReadValue(int block, std::int32_t &value) {
+// The value held by `block` for operation `op`: the access conditions must
+// allow it and the block must be in value format. A refusal costs the
+// authentication, as on a card.
+std::uint8_t MifareClassic::ValueFor(int block, DataOp op, std::int32_t &value) {
     std::uint8_t st = CheckAccess(block);
-    if (st == status::kOk && (IsTrailer(block) || !DataAllowedNow(block, DataOp::Read))) st = status::kCardRefused;
+    const bool writes = op != DataOp::Read;
+    if (st == status::kOk && ((writes && block == 0) || IsTrailer(block) || !DataAllowedNow(block, op)))
+        st = status::kCardRefused;
     std::optional<std::int32_t> parsed;
     if (st == status::kOk) {
         parsed = ParseValue(raw(block));
@@ -194,20 +199,13 @@ std::uint8_t MifareClassic::ReadValue(int block, std::int32_t &value) {
     return status::kOk;
 }
 
+std::uint8_t MifareClassic::ReadValue(int block, std::int32_t &value) { return ValueFor(block, DataOp::Read, value); }
+
 std::uint8_t MifareClassic::ChangeValue(int block, bool increment, std::int32_t amount) {
-    std::uint8_t st = CheckAccess(block);
-    const DataOp op = increment ? DataOp::Increment : DataOp::Decrement;
-    if (st == status::kOk && (block == 0 || IsTrailer(block) || !DataAllowedNow(block, op))) st = status::kCardRefused;
-    std::optional<std::int32_t> parsed;
-    if (st == status::kOk) {
-        parsed = ParseValue(raw(block));
-        if (!parsed) st = status::kBadCardData;
-    }
-    if (st != status::kOk) {
-        Fail();
-        return st;
-    }
-    const std::int64_t result = static_cast<std::int64_t>(*parsed) + (increment ? amount : -static_cast<std::int64_t>(amount));
+    std::int32_t current = 0;
+    const std::uint8_t st = ValueFor(block, increment ? DataOp::Increment : DataOp::Decrement, current);
+    if (st != status::kOk) return st;
+    const std::int64_t result = static_cast<std::int64_t>(current) + (increment ? amount : -static_cast<std::int64_t>(amount));
     if (result > std::numeric_limits<std::int32_t>::max() || result < std::numeric_limits<std::int32_t>::min()) {
         // The value would wrap round: refused, the block keeps its value.
         return status::kBadParameter;

@@ -72,6 +72,7 @@ private:
     std::optional<SectorConditions> ConditionsOf(int sector) const;
     Condition ConditionOf(int block, const SectorConditions &conditions) const;
     bool DataAllowedNow(int block, DataOp op) const;
+    std::uint8_t ValueFor(int block, DataOp op, std::int32_t &value);
 
     Model model_;
     std::vector<Block> memory_;
