@@ -29,7 +29,10 @@ QMessageBox::StandardButton MessageService::Show(QWidget *owner, const QString &
 }
 
 QString MessageService::SaveFileName(QWidget *owner, const QString &caption, const QString &filter) {
-    return QFileDialog::getSaveFileName(owner, caption, QString(), filter);
+    // Qt's own dialog, in Chinese like the rest of the program; the desktop's
+    // dialog would follow the system's language.
+    return QFileDialog::getSaveFileName(owner, caption, QString(), filter, nullptr,
+                                        QFileDialog::DontUseNativeDialog);
 }
 
 MessageService &MessageService::Instance() {

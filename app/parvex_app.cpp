@@ -1,8 +1,14 @@
 #include "parvex_app.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include <cstdio>
 
 #include "about_dlg.h"
 #include "console_capture.h"
@@ -17,6 +23,24 @@ CParvexApp::~CParvexApp() = default;
 void CParvexApp::DeliverConsoleText(const QByteArray &bytes) {
     // Output that arrives while no main dialog exists has no log to go to.
     if (theApp.m_pMainDlg != nullptr) theApp.m_pMainDlg->OnConsoleText(bytes);
+}
+
+bool InstallQtChineseTexts() {
+    static const auto kName = QStringLiteral("qtbase_zh_CN");
+    if (qApp->findChild<QTranslator *>(kName, Qt::FindDirectChildrenOnly) != nullptr) return true;
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto *translator = new QTranslator(qApp);
+    translator->setObjectName(kName);
+    if (!translator->load(kName, dir) || !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        std::fprintf(stderr, "Parvex: 无法加载 Qt 的中文翻译 %s（在 %s 中），Qt 自带的按钮和对话框将显示英文\n",
+                     qPrintable(kName), qPrintable(QDir::toNativeSeparators(dir)));
+        std::fflush(stderr);
+        return false;
+    }
+    // Dates and sizes in the file dialog follow the same language.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    return true;
 }
 
 bool CParvexApp::StartCapture() {
@@ -39,6 +63,7 @@ int CParvexApp::InitInstance(int argc, char **argv) {
     QApplication::setApplicationName(QString::fromLatin1(kProgramName));
     QApplication::setOrganizationName(QStringLiteral("Norvane"));
     QApplication::setWindowIcon(ParvexIcon());
+    InstallQtChineseTexts();
 
     StartCapture();
     int result = 0;

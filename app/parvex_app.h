@@ -42,5 +42,12 @@ private:
 
 extern CParvexApp theApp;
 
+// Installs Qt's own Chinese texts (message-box buttons, the file dialog, the
+// edit boxes' context menus) from Qt's translations directory, whatever the
+// system's locale, since every other text of the program is Chinese. Needs a
+// running QApplication; a second call does nothing. When the translation
+// cannot be loaded a note goes to standard error and the result is false.
+bool InstallQtChineseTexts();
+
 // Caption of the application-wide message boxes: the program's name.
 inline constexpr const char *kProgramName = "Parvex";
