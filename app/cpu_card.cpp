@@ -99,7 +99,7 @@ void CCPUCard::OnCosDeactive() {
 void CCPUCard::OnSendCommand() {
     if (!CheckPort()) return;
     unsigned char apdu[kBufferSize] = {};
-    const int count = ParseHexText(this, m_pCommand->toPlainText(), apdu, kApduMax);
+    const int count = ParseHexText(this, BoxHexText(m_pCommand), apdu, kApduMax);
     if (count < 0) return;
     // An empty box gives 0, which the library refuses without sending.
     SendCosCommand(apdu, count);

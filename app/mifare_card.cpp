@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include "access_bits.h"
@@ -77,8 +78,42 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(4, 4, 4, 4);
     outer->setSpacing(4);
+    // Built in the order of the page's control list, which is also the Tab
+    // order: blocks, wallet, trailer, raw command.
+    outer->addWidget(BuildBlockGroup());
+    auto *middle = new QHBoxLayout;
+    middle->addWidget(BuildWalletGroup());
+    middle->addWidget(BuildTrailerGroup(), 1);
+    outer->addLayout(middle);
+    outer->addWidget(BuildCommandGroup());
+    outer->addStretch();
 
-    // Block operations.
+    // One handler run per choice, also when the item already shown is chosen
+    // again; the program itself never changes these lists.
+    const struct {
+        QComboBox *list;
+        void (CMifareCard::*handler)();
+    } choices[] = {{m_pMode, &CMifareCard::OnModeChange},
+                   {m_pSector, &CMifareCard::OnSectorChange},
+                   {m_pBlock, &CMifareCard::OnBlockChange},
+                   {m_pCtrlSector, &CMifareCard::OnCtrlSectorChange}};
+    for (const auto &choice : choices) {
+        connect(choice.list, &QComboBox::activated, this, [this, choice] {
+            (this->*choice.handler)();
+            emit choiceTaken(choice.list->property("controlId").toInt());
+        });
+    }
+    connect(m_pBlockNumber, &QLineEdit::textChanged, this, &CMifareCard::OnBlockTextChange);
+
+    QWidget *previous = nullptr;
+    for (QWidget *control : findChildren<QWidget *>(QRegularExpression(QStringLiteral("^IDC_")))) {
+        if (control->focusPolicy() == Qt::NoFocus) continue;
+        if (previous != nullptr) setTabOrder(previous, control);
+        previous = control;
+    }
+}
+
+QGroupBox *CMifareCard::BuildBlockGroup() {
     auto *blocks = new QGroupBox(QStringLiteral("块读写操作"), this);
     SetControlId(blocks, 1107);
     auto *bg = Compact(new QGridLayout(blocks));
@@ -95,6 +130,15 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     m_pBlockNumber->setAccessibleName(LabelWords(block_label->text()));
     m_pBlockNumber->setMaxLength(50);
     new TypingLimit(m_pBlockNumber, 50, true);
+    // The list and the box share one place of the list's width; both keep
+    // their room while hidden, so switching the addressing mode moves nothing.
+    m_pBlockNumber->setSizePolicy(m_pBlock->sizePolicy());
+    m_pBlockNumber->setMaximumWidth(m_pBlock->sizeHint().width());
+    for (QWidget *w : {static_cast<QWidget *>(m_pBlock), static_cast<QWidget *>(m_pBlockNumber)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
     m_pBlockNumber->hide();
     bg->addWidget(mode_label, 0, 0);
     bg->addWidget(m_pMode, 0, 1);
@@ -134,47 +178,16 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     auto *write_block = Button(blocks, 1034, QStringLiteral("写   块"));
     bg->addWidget(read_block, 4, 1);
     bg->addWidget(write_block, 4, 3);
-    outer->addWidget(blocks);
 
-    // Sector trailer.
-    auto *trailer = new QGroupBox(QStringLiteral("修改控制块"), this);
-    SetControlId(trailer, 1123);
-    auto *tg = Compact(new QGridLayout(trailer));
-    auto *ctrl_sector_label = Label(trailer, 1120, QStringLiteral("选择扇区："));
-    m_pCtrlSector = List(trailer, 1052, Numbers(15));
-    NameAfterLabel(m_pCtrlSector, ctrl_sector_label);
-    auto *modify_key = Button(trailer, 1047, QStringLiteral("修改密钥"));
-    auto *modify_control = Button(trailer, 1049, QStringLiteral("修改控制字"));
-    tg->addWidget(ctrl_sector_label, 0, 0);
-    tg->addWidget(m_pCtrlSector, 0, 1);
-    auto *trailer_buttons = new QHBoxLayout;
-    trailer_buttons->addStretch();
-    trailer_buttons->addWidget(modify_key);
-    trailer_buttons->addWidget(modify_control);
-    tg->addLayout(trailer_buttons, 0, 2, 1, 3);
-    struct KeyBox {
-        int id, label_id, row, column;
-        const char *label;
-        QLineEdit **edit;
-    };
-    const KeyBox keys[4] = {{1063, 1121, 1, 0, "旧密钥A：", &m_pOldKeyA},
-                            {1062, 1124, 1, 3, "旧密钥B：", &m_pOldKeyB},
-                            {1064, 1122, 2, 0, "新密钥A：", &m_pNewKeyA},
-                            {1065, 1125, 2, 3, "新密钥B：", &m_pNewKeyB}};
-    for (const KeyBox &k : keys) {
-        auto *label = Label(trailer, k.label_id, QString::fromUtf8(k.label));
-        *k.edit = Edit(trailer, k.id, kDefaultKey);
-        (*k.edit)->setMaxLength(17);
-        (*k.edit)->setMinimumWidth((*k.edit)->fontMetrics().horizontalAdvance(kDefaultKey) + 10);
-        (*k.edit)->setProperty("textLimit", 17);
-        NameAfterLabel(*k.edit, label);
-        tg->addWidget(label, k.row, k.column);
-        tg->addWidget(*k.edit, k.row, k.column + 1, 1, k.column == 0 ? 2 : 1);
-    }
-    outer->addWidget(trailer);
+    connect(check_key, &QPushButton::clicked, this, &CMifareCard::OnCheckKey);
+    connect(compose_read, &QPushButton::clicked, this, &CMifareCard::OnComposeRead);
+    connect(compose_write, &QPushButton::clicked, this, &CMifareCard::OnComposeWrite);
+    connect(read_block, &QPushButton::clicked, this, &CMifareCard::OnReadBlock);
+    connect(write_block, &QPushButton::clicked, this, &CMifareCard::OnWriteBlock);
+    return blocks;
+}
 
-    auto *bottom = new QHBoxLayout;
-    // Wallet.
+QGroupBox *CMifareCard::BuildWalletGroup() {
     auto *wallet = new QGroupBox(QStringLiteral("钱包功能"), this);
     SetControlId(wallet, 1113);
     auto *wg = Compact(new QGridLayout(wallet));
@@ -192,9 +205,61 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     wg->addWidget(wallet_read, 1, 2);
     wg->addWidget(wallet_add, 2, 0, 1, 2);
     wg->addWidget(wallet_dec, 2, 2);
-    bottom->addWidget(wallet);
+    wg->setRowStretch(3, 1);
 
-    // Raw reader command.
+    connect(wallet_init, &QPushButton::clicked, this, &CMifareCard::OnWalletInit);
+    connect(wallet_read, &QPushButton::clicked, this, &CMifareCard::OnReadWallet);
+    connect(wallet_add, &QPushButton::clicked, this, &CMifareCard::OnWalletAdd);
+    connect(wallet_dec, &QPushButton::clicked, this, &CMifareCard::OnWalletDec);
+    return wallet;
+}
+
+QGroupBox *CMifareCard::BuildTrailerGroup() {
+    auto *trailer = new QGroupBox(QStringLiteral("修改控制块"), this);
+    SetControlId(trailer, 1123);
+    auto *tg = Compact(new QGridLayout(trailer));
+    auto *ctrl_sector_label = Label(trailer, 1120, QStringLiteral("选择扇区："));
+    m_pCtrlSector = List(trailer, 1052, Numbers(15));
+    NameAfterLabel(m_pCtrlSector, ctrl_sector_label);
+    tg->addWidget(ctrl_sector_label, 0, 0);
+    tg->addWidget(m_pCtrlSector, 0, 1, Qt::AlignLeft);
+    // Key A left, key B right, all four boxes of one width.
+    struct KeyBox {
+        int id, label_id, row, column;
+        const char *label;
+        QLineEdit **edit;
+    };
+    const KeyBox keys[4] = {{1063, 1121, 1, 0, "旧密钥A：", &m_pOldKeyA},
+                            {1062, 1124, 1, 2, "旧密钥B：", &m_pOldKeyB},
+                            {1064, 1122, 2, 0, "新密钥A：", &m_pNewKeyA},
+                            {1065, 1125, 2, 2, "新密钥B：", &m_pNewKeyB}};
+    for (const KeyBox &k : keys) {
+        auto *label = Label(trailer, k.label_id, QString::fromUtf8(k.label));
+        *k.edit = Edit(trailer, k.id, kDefaultKey);
+        (*k.edit)->setMaxLength(17);
+        (*k.edit)->setMinimumWidth((*k.edit)->fontMetrics().horizontalAdvance(kDefaultKey) + 10);
+        (*k.edit)->setProperty("textLimit", 17);
+        NameAfterLabel(*k.edit, label);
+        tg->addWidget(label, k.row, k.column);
+        tg->addWidget(*k.edit, k.row, k.column + 1);
+    }
+    tg->setColumnStretch(1, 1);
+    tg->setColumnStretch(3, 1);
+    auto *modify_key = Button(trailer, 1047, QStringLiteral("修改密钥"));
+    auto *modify_control = Button(trailer, 1049, QStringLiteral("修改控制字"));
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(tg->horizontalSpacing());
+    buttons->addStretch();
+    buttons->addWidget(modify_key);
+    buttons->addWidget(modify_control);
+    tg->addLayout(buttons, 3, 0, 1, 4);
+
+    connect(modify_key, &QPushButton::clicked, this, &CMifareCard::OnModifyKey);
+    connect(modify_control, &QPushButton::clicked, this, &CMifareCard::OnModifyControl);
+    return trailer;
+}
+
+QGroupBox *CMifareCard::BuildCommandGroup() {
     auto *other = new QGroupBox(QStringLiteral("其他操作"), this);
     SetControlId(other, 1128);
     auto *og = Compact(new QGridLayout(other));
@@ -207,35 +272,12 @@ CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
     NameAfterLabel(m_pCommand, command_label);
     auto *send = Button(other, 1058, QStringLiteral("发送命令"));
     og->addWidget(command_label, 0, 0, Qt::AlignTop);
-    og->addWidget(m_pCommand, 0, 1, 2, 1);
-    og->addWidget(send, 1, 2, Qt::AlignBottom);
-    og->setRowStretch(2, 1);
-    bottom->addWidget(other, 1);
-    outer->addLayout(bottom);
-    outer->addStretch();
+    og->addWidget(m_pCommand, 0, 1);
+    og->addWidget(send, 0, 2, Qt::AlignBottom);
+    og->setColumnStretch(1, 1);
 
-    // A choice counts also when the same item is chosen again.
-    for (QComboBox *list : {m_pMode, m_pSector, m_pBlock, m_pCtrlSector}) {
-        void (CMifareCard::*handler)() = list == m_pMode     ? &CMifareCard::OnModeChange
-                                        : list == m_pSector  ? &CMifareCard::OnSectorChange
-                                        : list == m_pBlock   ? &CMifareCard::OnBlockChange
-                                                             : &CMifareCard::OnCtrlSectorChange;
-        connect(list, &QComboBox::currentIndexChanged, this, handler);
-        connect(list, &QComboBox::activated, this, handler);
-    }
-    connect(m_pBlockNumber, &QLineEdit::textChanged, this, &CMifareCard::OnBlockTextChange);
-    connect(check_key, &QPushButton::clicked, this, &CMifareCard::OnCheckKey);
-    connect(compose_read, &QPushButton::clicked, this, &CMifareCard::OnComposeRead);
-    connect(compose_write, &QPushButton::clicked, this, &CMifareCard::OnComposeWrite);
-    connect(read_block, &QPushButton::clicked, this, &CMifareCard::OnReadBlock);
-    connect(write_block, &QPushButton::clicked, this, &CMifareCard::OnWriteBlock);
-    connect(wallet_init, &QPushButton::clicked, this, &CMifareCard::OnWalletInit);
-    connect(wallet_read, &QPushButton::clicked, this, &CMifareCard::OnReadWallet);
-    connect(wallet_add, &QPushButton::clicked, this, &CMifareCard::OnWalletAdd);
-    connect(wallet_dec, &QPushButton::clicked, this, &CMifareCard::OnWalletDec);
-    connect(modify_key, &QPushButton::clicked, this, &CMifareCard::OnModifyKey);
-    connect(modify_control, &QPushButton::clicked, this, &CMifareCard::OnModifyControl);
     connect(send, &QPushButton::clicked, this, &CMifareCard::OnSendCommand);
+    return other;
 }
 
 // ---- Choices --------------------------------------------------------------
@@ -430,7 +472,7 @@ void CMifareCard::OnModifyControl() {
 void CMifareCard::OnSendCommand() {
     if (!CheckPort()) return;
     unsigned char command[kCommandSize] = {};
-    const int count = ParseHexText(this, m_pCommand->toPlainText(), command, kCommandSize, 1);
+    const int count = ParseHexText(this, BoxHexText(m_pCommand), command, kCommandSize, 1);
     if (count < 0) return;
     SendM1Command(command, count);
 }

@@ -8,6 +8,7 @@
 class CParvexDlg;
 class CCreateControl;
 class QComboBox;
+class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QRadioButton;
@@ -49,7 +50,17 @@ public:
     void OnModifyControl();
     void OnSendCommand();
 
+signals:
+    // The operator chose an item of list `controlId` (also the one already
+    // shown) and the page has taken the choice in.
+    void choiceTaken(int controlId);
+
 private:
+    QGroupBox *BuildBlockGroup();
+    QGroupBox *BuildWalletGroup();
+    QGroupBox *BuildTrailerGroup();
+    QGroupBox *BuildCommandGroup();
+
     enum class KeyOp { kCheck, kRead, kWrite };
     enum class WalletOp { kInit, kAdd, kDec };
 

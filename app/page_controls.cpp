@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 
 #include <algorithm>
 
@@ -20,6 +21,14 @@ QString LabelWords(const QString &label_text) {
 void NameAfterLabel(QWidget *control, QLabel *label) {
     label->setBuddy(control);
     control->setAccessibleName(LabelWords(label->text()));
+}
+
+QString BoxHexText(const QPlainTextEdit *box) {
+    QString text = box->toPlainText();
+    for (QChar &c : text)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    return text;
 }
 
 namespace {

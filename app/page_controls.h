@@ -8,6 +8,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QWidget;
 
 // Object name "IDC_<id>" and the dynamic property "controlId".
@@ -18,6 +19,10 @@ QString LabelWords(const QString &label_text);
 
 // Makes `label` the buddy of `control` and names the control after it.
 void NameAfterLabel(QWidget *control, QLabel *label);
+
+// The hexadecimal text of a multi-line box, its line breaks read as blanks:
+// Enter puts them in, and they separate bytes as blanks do.
+QString BoxHexText(const QPlainTextEdit *box);
 
 // Limits what the operator types into an edit: at most `limit` characters
 // (-1 none; a paste keeps what fits) and, with `digits_only`, no new
