@@ -86,6 +86,24 @@ QString FormatHexBytes(const unsigned char *bytes, int count) {
     return text;
 }
 
+QString AsciiWithHexBytes(const QByteArray &bytes) {
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const qsizetype size = bytes.size();
+    QString text;
+    for (qsizetype i = 0; i < size;) {
+        if (data[i] < 0x80) {
+            if (data[i] != 0) text += QLatin1Char(static_cast<char>(data[i]));
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < size && data[end] >= 0x80) ++end;
+        text += QLatin1Char('[') + FormatHexBytes(data + i, static_cast<int>(end - i)).chopped(1) + QLatin1Char(']');
+        i = end;
+    }
+    return text;
+}
+
 int DecimalTextValue(const QString &text) {
     qsizetype i = 0;
     const qsizetype n = text.size();

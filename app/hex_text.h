@@ -2,6 +2,7 @@
 // program shows bytes ("%02X " per byte), and decimal text of the number boxes.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class QWidget;
@@ -35,6 +36,11 @@ int ParseHexText(QWidget *owner, const QString &text, unsigned char *dest, int d
 
 // Each byte as two upper-case digits and a blank: 16 bytes give 48 characters.
 QString FormatHexBytes(const unsigned char *bytes, int count);
+
+// Shows bytes of GBK text without a GBK decoder: ASCII bytes as they are,
+// every run of other bytes as hexadecimal pairs in brackets ("[B7 A2]"),
+// zero bytes dropped.
+QString AsciiWithHexBytes(const QByteArray &bytes);
 
 // A signed decimal number read the way C's atoi reads it (leading white space,
 // an optional sign, digits up to the first other character; none gives 0),

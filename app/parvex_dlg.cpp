@@ -1,6 +1,5 @@
 #include "parvex_dlg.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -12,19 +11,25 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QVBoxLayout>
+
+#include <cstdio>
+#include <memory>
 
 #include <sys/stat.h>
 
 #include "about_dlg.h"
 #include "cpu_card.h"
 #include "hex_text.h"
+#include "log_find_bar.h"
 #include "message_service.h"
 #include "mifare_card.h"
 #include "parvex_app.h"
@@ -61,6 +66,14 @@ QLabel *Label(QWidget *parent, const char *text, QWidget *buddy) {
     return label;
 }
 
+// A group box that screen readers announce by its own title, not by the title
+// of a group around it.
+QGroupBox *Group(QWidget *parent, const char *title) {
+    auto *group = new QGroupBox(QString::fromUtf8(title), parent);
+    group->setAccessibleName(group->title());
+    return group;
+}
+
 QComboBox *DropDown(QWidget *parent, int id, QStringList entries = {}) {
     auto *combo = Tag(new QComboBox(parent), id);
     combo->setEditable(false);
@@ -68,6 +81,20 @@ QComboBox *DropDown(QWidget *parent, int id, QStringList entries = {}) {
     combo->setCurrentIndex(-1);
     return combo;
 }
+
+// A label whose one link takes the focus as soon as Tab reaches the label, so
+// the link is a single Tab stop; Enter on it, or a click, activates it.
+class LinkLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void focusInEvent(QFocusEvent *event) override {
+        QLabel::focusInEvent(event);
+        if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+            QLabel::focusNextPrevChild(true);
+    }
+};
 
 QLineEdit *ReadOnlyEdit(QWidget *parent, int id) {
     auto *edit = Tag(new QLineEdit(parent), id);
@@ -105,6 +132,46 @@ CParvexDlg::CParvexDlg(QWidget *parent) : QDialog(parent) {
     connect(&m_removalTimer, &QTimer::timeout, this, &CParvexDlg::OnRemovalPoll);
 
     InitSerialPanel();
+
+    if (!m_gbk.isValid()) {
+        const QString note =
+            QStringLiteral("Parvex: 这个 Qt 不能解码 GBK 文本（构建时没有 ICU），日志中的中文以十六进制字节显示\n");
+        std::fputs(note.toUtf8().constData(), stderr);
+        std::fflush(stderr);
+        AppendLogText(note);
+    }
+}
+
+void CParvexDlg::BuildLogMenu() {
+    auto *find = new QAction(QStringLiteral("查找(&F)..."), m_log);
+    find->setObjectName(QStringLiteral("logFindAction"));
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, m_findBar, &CLogFindBar::Open);
+    m_log->addAction(find);
+    const struct {
+        QKeySequence::StandardKey key;
+        bool (CLogFindBar::*step)();
+    } steps[] = {{QKeySequence::FindNext, &CLogFindBar::FindNext}, {QKeySequence::FindPrevious, &CLogFindBar::FindPrevious}};
+    for (const auto &step : steps) {
+        auto *action = new QAction(m_log);
+        action->setShortcuts(step.key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, m_findBar, [this, step] {
+            if (m_findBar->isHidden()) m_findBar->Open();
+            (m_findBar->*step.step)();
+        });
+        m_log->addAction(action);
+    }
+    // The standard menu (复制, 全选) and the find.
+    m_log->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_log, &QWidget::customContextMenuRequested, this, [this, find](const QPoint &pos) {
+        const std::unique_ptr<QMenu> menu(m_log->createStandardContextMenu());
+        menu->setObjectName(QStringLiteral("logContextMenu"));
+        menu->addSeparator();
+        menu->addAction(find);
+        menu->exec(m_log->viewport()->mapToGlobal(pos));
+    });
 }
 
 CParvexDlg::~CParvexDlg() {
@@ -113,7 +180,7 @@ CParvexDlg::~CParvexDlg() {
 
 void CParvexDlg::BuildLayout() {
     // Serial panel, top left.
-    auto *serial = new QGroupBox(QStringLiteral("串口设置"), this);
+    auto *serial = Group(this, "串口设置");
     m_cbPort = Tag(new CPortComboBox(serial), 1001);
     m_cbBaud = DropDown(serial, 1002);
     m_cbParity = DropDown(serial, 1003);
@@ -140,7 +207,7 @@ void CParvexDlg::BuildLayout() {
     serialGrid->setColumnStretch(1, 1);
 
     // Card operations, beside the serial panel.
-    auto *card = new QGroupBox(QStringLiteral("卡片基本操作"), this);
+    auto *card = Group(this, "卡片基本操作");
     m_editCardInfo = ReadOnlyEdit(card, 1045);
     auto *cardGrid = new QGridLayout(card);
     cardGrid->addWidget(Label(card, "卡片信息：", m_editCardInfo), 0, 0, 1, 2);
@@ -162,7 +229,7 @@ void CParvexDlg::BuildLayout() {
     cardGrid->setRowStretch(6, 1);
 
     // Reader operations, below both.
-    auto *reader = new QGroupBox(QStringLiteral("读卡器操作"), this);
+    auto *reader = Group(this, "读卡器操作");
     m_editReaderId = ReadOnlyEdit(reader, 1020);
     auto *getId = Button(reader, 1021, "获取序列号");
     auto *idRow = new QHBoxLayout;
@@ -170,7 +237,7 @@ void CParvexDlg::BuildLayout() {
     idRow->addWidget(m_editReaderId, 1);
     idRow->addWidget(getId);
 
-    auto *basic = new QGroupBox(QStringLiteral("基础操作"), reader);
+    auto *basic = Group(reader, "基础操作");
     auto *basicGrid = new QGridLayout(basic);
     auto *autoOn = Button(basic, 1012, "开启自动寻卡");
     auto *autoOff = Button(basic, 1013, "关闭自动寻卡");
@@ -185,7 +252,7 @@ void CParvexDlg::BuildLayout() {
     basicGrid->addWidget(antennaOff, 1, 1);
     basicGrid->addWidget(manual, 1, 2);
 
-    auto *baud = new QGroupBox(QStringLiteral("波特率设置"), reader);
+    auto *baud = Group(reader, "波特率设置");
     m_cbReaderBaud = DropDown(baud, 1023,
                               {QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
                                QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),
@@ -217,7 +284,6 @@ void CParvexDlg::BuildLayout() {
     m_tab->addTab(m_pageS70, QStringLiteral("S70"));
     m_tab->addTab(m_pageCpu, QStringLiteral("CPU"));
     m_tab->setCurrentIndex(0);
-    m_tab->setMinimumSize(460, 380);
     connect(m_tab, &QTabWidget::currentChanged, this, &CParvexDlg::OnSelchangeTab);
 
     // The log across the bottom.
@@ -228,16 +294,22 @@ void CParvexDlg::BuildLayout() {
     m_log->setUndoRedoEnabled(false);
     m_log->setFrameShadow(QFrame::Sunken);
     m_log->setAccessibleName(QStringLiteral("数据日志"));
-    m_log->setMinimumHeight(180);
+    // Six lines at least; the log takes whatever height the screen leaves.
+    m_log->setMinimumHeight(m_log->fontMetrics().lineSpacing() * 6 + 2 * m_log->frameWidth());
+    m_findBar = new CLogFindBar(m_log, this);
+    BuildLogMenu();
 
     auto *save = Button(this, 4, "保存数据");
     auto *clear = Button(this, 3, "清除数据");
     auto *exit = Button(this, 2, "退出");
-    auto *link = Tag(new QLabel(this), 1132);
+    auto *link = Tag(new LinkLabel(this), 1132);
     link->setTextFormat(Qt::RichText);
+    const QUrl documentation = DocumentationUrl();
     link->setText(QStringLiteral("如有问题请联系我们：<a href=\"%1\">Norvane</a>")
-                      .arg(DocumentationUrl().toString().toHtmlEscaped()));
-    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
+                      .arg((documentation.isEmpty() ? QStringLiteral("README.md") : documentation.toString())
+                               .toHtmlEscaped()));
+    // The link alone takes the focus: one Tab stop, Enter or a click opens it.
+    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link->setOpenExternalLinks(false);
     link->setAccessibleName(QStringLiteral("如有问题请联系我们：Norvane"));
     connect(link, &QLabel::linkActivated, this, &CParvexDlg::OnClickLink);
@@ -258,8 +330,12 @@ void CParvexDlg::BuildLayout() {
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_log, 1);
+    layout->addWidget(m_findBar);
     layout->addLayout(bottom);
-    setMinimumSize(layout->sizeHint());
+    // The layout's minimum is the window's; the first size is the natural
+    // one as far as the screen allows, leaving room for a title bar.
+    const QSize room = screen()->availableGeometry().size() - QSize(0, kTitleBarRoom);
+    resize(layout->sizeHint().boundedTo(room).expandedTo(layout->minimumSize()));
 
     connect(m_btnOpen, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedOpen);
     connect(setBaud, &QPushButton::clicked, this, &CParvexDlg::OnBnClickedSetBaudRate);
@@ -287,14 +363,18 @@ void CParvexDlg::BuildLayout() {
 void CParvexDlg::OnConsoleText(const QByteArray &bytes) {
     // One decoder for the whole run: a GBK character whose bytes arrive in
     // two chunks is completed by the second.
-    QString text = m_gbk.decode(bytes);
+    AppendLogText(m_gbk.isValid() ? QString(m_gbk.decode(bytes)) : AsciiWithHexBytes(bytes));
+}
+
+void CParvexDlg::AppendLogText(QString text) {
     text.remove(QLatin1Char('\r'));
     text.remove(QChar(0));
     if (text.isEmpty()) return;
     QTextCursor cursor(m_log->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(text);
-    if (!m_bScrollPending) {
+    // While the find bar is open the operator reads older lines: no jumps.
+    if (!m_bScrollPending && m_findBar->isHidden()) {
         m_bScrollPending = true;
         QMetaObject::invokeMethod(
             this,
@@ -340,7 +420,9 @@ void CParvexDlg::InitSerialPanel() {
     connect(m_cbParity, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeParity);
     connect(m_cbDataBits, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeDataBits);
     connect(m_cbStopBits, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeStopBits);
-    connect(m_cbReaderBaud, &QComboBox::currentIndexChanged, this, &CParvexDlg::OnSelchangeReaderBaud);
+    // Every choice counts, also the entry already shown: a "设置波特率" forgets
+    // the choice while the list still shows it.
+    connect(m_cbReaderBaud, &QComboBox::activated, this, &CParvexDlg::OnSelchangeReaderBaud);
     EnumSerialPorts();
 }
 
@@ -583,26 +665,33 @@ void CParvexDlg::OnBnClickedSave() {
     }
 }
 
-QUrl CParvexDlg::DocumentationUrl() {
-    // The README beside an installed or built program, else the one of the
-    // source tree this program was built from.
+QStringList CParvexDlg::DocumentationCandidates() {
     QStringList candidates;
-    if (QCoreApplication::instance() != nullptr) {
-        const QString dir = QCoreApplication::applicationDirPath();
-        candidates << dir + QStringLiteral("/../../README.md") << dir + QStringLiteral("/../README.md")
-                   << dir + QStringLiteral("/../share/doc/zelkor/README.md");
-    }
-    const QString source = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + QStringLiteral("/../README.md");
-    candidates << source;
-    for (const QString &candidate : candidates) {
+    if (QCoreApplication::instance() != nullptr)
+        candidates << QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                      QStringLiteral("/" PARVEX_DOC_FROM_BIN "/README.md"));
+    candidates << QDir::cleanPath(QStringLiteral(PARVEX_SOURCE_DIR "/README.md"));
+    return candidates;
+}
+
+QUrl CParvexDlg::DocumentationUrl() {
+    for (const QString &candidate : DocumentationCandidates()) {
         const QFileInfo info(candidate);
         if (info.isFile()) return QUrl::fromLocalFile(info.canonicalFilePath());
     }
-    return QUrl::fromLocalFile(QDir::cleanPath(source));
+    return {};
 }
 
-void CParvexDlg::OnClickLink(const QString &link) {
-    QDesktopServices::openUrl(QUrl(link));
+void CParvexDlg::OnClickLink() {
+    // Looked up again on every click: the file may have come or gone since.
+    const QUrl url = DocumentationUrl();
+    if (url.isEmpty()) {
+        QStringList places;
+        for (const QString &candidate : DocumentationCandidates()) places << QDir::toNativeSeparators(candidate);
+        AppendLogText(QStringLiteral("找不到说明文件，已查找：%1\n").arg(places.join(QStringLiteral("、"))));
+    } else if (!QDesktopServices::openUrl(url)) {
+        AppendLogText(QStringLiteral("无法打开说明文件 %1：没有可以打开它的程序\n").arg(QDir::toNativeSeparators(url.toLocalFile())));
+    }
 }
 
 void CParvexDlg::OnAbout() {
@@ -612,8 +701,9 @@ void CParvexDlg::OnAbout() {
 
 void CParvexDlg::keyPressEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        // Enter never ends the window: it presses a focused button, if any.
-        if (auto *button = qobject_cast<QAbstractButton *>(focusWidget()); button != nullptr && button->isEnabled())
+        // Enter never ends the window: it presses a focused push button, if
+        // any. Radio buttons are chosen with Space or the arrow keys only.
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget()); button != nullptr && button->isEnabled())
             button->click();
         event->accept();
         return;

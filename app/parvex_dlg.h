@@ -18,6 +18,7 @@
 #include <sys/types.h>
 
 class CCPUCard;
+class CLogFindBar;
 class CMifareCard;
 class QLabel;
 class QLineEdit;
@@ -51,8 +52,12 @@ public:
     static int PortNumberFromText(const QString &text);
     // Name appended to the card information for a card type code, or empty.
     static QString CardTypeName(int card_type);
-    // Where the contact link leads: the project's README.
+    // Where the contact link leads: the README installed with the program,
+    // else the one of the source tree it was built from; empty when neither
+    // exists.
     static QUrl DocumentationUrl();
+    // The places DocumentationUrl looks at, in order.
+    static QStringList DocumentationCandidates();
 
     // Line settings and choices of the serial panel.
     int m_nPort = 0;
@@ -78,11 +83,14 @@ public:
     QComboBox *m_cbReaderBaud = nullptr;
     QTabWidget *m_tab = nullptr;
     QPlainTextEdit *m_log = nullptr;
+    CLogFindBar *m_findBar = nullptr;
     QLineEdit *m_editCardInfo = nullptr;
     QLineEdit *m_editReaderId = nullptr;
 
     // Interval of the check for a vanished reader device while the port is open.
     static constexpr int kRemovalPollMs = 300;
+    // Height kept free for the window's title bar when it first sizes itself.
+    static constexpr int kTitleBarRoom = 40;
     // Lines the log keeps; older lines are dropped.
     static constexpr int kLogLineLimit = 20000;
 
@@ -103,6 +111,9 @@ private:
     static DeviceIdentity IdentifyPort(int port);
 
     void BuildLayout();
+    void BuildLogMenu();
+    // Appends text to the log and scrolls to it.
+    void AppendLogText(QString text);
     void InitSerialPanel();
     void EnumSerialPorts();
     void SetPanelOpen(bool open);
@@ -139,7 +150,7 @@ private:
     void OnSelchangeTab(int index);
     void OnBnClickedSave();
     void OnBnClickedClear();
-    void OnClickLink(const QString &link);
+    void OnClickLink();
 
     QStringDecoder m_gbk{"GBK"};
     QTimer m_removalTimer;

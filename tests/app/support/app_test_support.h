@@ -1,6 +1,7 @@
 // Scaffolding shared by the program's QtTest suites.
 #pragma once
 
+#include <QComboBox>
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -59,8 +60,13 @@ private:
     bool ok_ = false;
 };
 
-// Writes a PNG of `widget` as <name>.png into $PARVEX_SCREENSHOT_DIR (when set).
+// Writes a PNG of `widget` as <name>.png into $PARVEX_SCREENSHOT_DIR. True
+// when written, and when that variable is unset (nothing is written then).
 bool SaveScreenshot(QWidget *widget, const QString &name);
+
+// Chooses entry `index` of `list` as the operator does: drops the list down
+// and presses Enter on the entry (also when it is the one already shown).
+void PickFromPopup(QComboBox *list, int index);
 
 // Processes events until `condition` holds or `timeout_ms` passes.
 template <typename Condition>
