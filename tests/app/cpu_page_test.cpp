@@ -130,6 +130,7 @@ void CpuPageTest::apduTexts_data() {
     QTest::newRow("without blanks") << "00A40000023F00" << "" << 7;
     QTest::newRow("lower case") << "00 a4 00 00 02 3f 00" << "" << 7;
     QTest::newRow("blanks anywhere") << " 0 0A4 00 0002 3F0 0 " << "" << 7;
+    QTest::newRow("line breaks as blanks") << "00 A4 00 00\n02 3F\r\n00\n" << "" << 7;
     QTest::newRow("empty: the library refuses 0") << "" << "" << -1;
     QTest::newRow("odd") << "00 84 00 00 0" << "不完整的十六进制数,请检查数据是否完整" << -1;
     QTest::newRow("not hex") << "00 84 00 00 0Z" << HexTextErrorMessage(HexTextError::kNotHex, 89, 0) << -1;

@@ -21,6 +21,7 @@ private slots:
     void format();
     void decimal_data();
     void decimal();
+    void withoutGbkDecoder();
 };
 
 void HexTextTest::convert_data() {
@@ -138,6 +139,19 @@ void HexTextTest::decimal() {
     QFETCH(QString, text);
     QFETCH(int, value);
     QCOMPARE(DecimalTextValue(text), value);
+}
+
+// What the log shows when Qt has no GBK decoder.
+void HexTextTest::withoutGbkDecoder() {
+    const struct {
+        QByteArray bytes;
+        QString shown;
+    } cases[] = {
+        {QByteArray("\xB7\xA2\xCB\xCD\xCA\xFD\xBE\xDD\xA3\xBA" "55 55\n"), QStringLiteral("[B7 A2 CB CD CA FD BE DD A3 BA]55 55\n")},
+        {QByteArray("a\x00" "b\xFF", 4), QStringLiteral("ab[FF]")},
+        {QByteArray(), QString()},
+    };
+    for (const auto &c : cases) QCOMPARE(AsciiWithHexBytes(c.bytes), c.shown);
 }
 
 QTEST_MAIN(HexTextTest)

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -94,6 +95,8 @@ private slots:
     void unwritableAccessBitsNeedConfirmation();
     void controlWordThroughTheModalEditor();
     void rawCommandSendsWhatWasTyped();
+    void everyChoiceIsTakenOnce();
+    void tabFollowsTheControlList();
 
 private:
     std::vector<sim::Bytes> Frames() { return port_->sim().Frames(); }
@@ -645,6 +648,52 @@ void MifarePageTest::rawCommandSendsWhatWasTyped() {
     Click(p, 1058);
     QCOMPARE(Frames().size(), size_t(2));
     QCOMPARE(Body(Frames()[1]), longest);
+
+    // Line breaks that Enter puts in separate bytes as blanks do.
+    box->setPlainText(QStringLiteral("01\n04\r\n"));
+    Click(p, 1058);
+    QVERIFY(boxes_->boxes.isEmpty());
+    QCOMPARE(Frames().size(), size_t(3));
+    QCOMPARE(Body(Frames()[2]), Bytes({0x01, 0x04}));
+}
+
+// Each choice picked from a list's popup is taken once, a repeated one too;
+// the addressing mode moves no control of the block group.
+void MifarePageTest::everyChoiceIsTakenOnce() {
+    QWidget *p = page_.get();
+    p->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p));
+    auto places = [&] {
+        p->layout()->activate();
+        QList<QRect> rects;
+        const QRegularExpression controls(QStringLiteral("^IDC_"));
+        for (QWidget *w : Ctl(p, 1107)->findChildren<QWidget *>(controls, Qt::FindDirectChildrenOnly))
+            rects << w->geometry();
+        return rects;
+    };
+    const QList<QRect> relative = places();
+    QSignalSpy taken(page_.get(), &CMifareCard::choiceTaken);
+    const QList<std::pair<int, int>> picks = {{1028, 1}, {1029, 3}, {1029, 3}, {1030, 2},
+                                              {1052, 5}, {1052, 5}, {1028, 0}};
+    for (const auto &[id, index] : picks) PickFromPopup(Ctl<QComboBox>(p, id), index);
+    QCOMPARE(taken.size(), picks.size());
+    for (qsizetype i = 0; i < picks.size(); ++i) QCOMPARE(taken[i][0].toInt(), picks[i].first);
+    QCOMPARE(page_->m_nMode, 0);
+    QCOMPARE(page_->m_nCtrlSector, 5);
+    QCOMPARE(places(), relative);
+}
+
+void MifarePageTest::tabFollowsTheControlList() {
+    const QList<int> list = {1028, 1029, 1030, 1036, 1031, 1032, 1033, 1027, 1043, 1044, 1037, 1035, 1034, 1039,
+                             1038, 1040, 1041, 1042, 1052, 1063, 1062, 1064, 1065, 1047, 1049, 1057, 1058};
+    QList<int> chain;
+    QWidget *w = Ctl(page_.get(), list.first());
+    while (chain.size() < list.size()) {
+        chain << w->property("controlId").toInt();
+        do w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus) || !w->objectName().startsWith(QStringLiteral("IDC_")));
+    }
+    QCOMPARE(chain, list);
 }
 
 QTEST_MAIN(MifarePageTest)
