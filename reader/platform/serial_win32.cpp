@@ -92,6 +92,17 @@ ReadStatus WaitForInput(HANDLE port, HANDLE read_event, HANDLE wake_event, DWORD
                                                                          : ReadStatus::kNothing;
 }
 
+// The receive thread runs code of this module. Unloading the DLL while a
+// session is open would join that thread under the loader lock, which the
+// thread needs in order to end: FreeLibrary would hang. Once a port has been
+// opened the module therefore stays loaded until the process ends.
+void KeepModuleLoaded() {
+    static const char anchor = 0;
+    HMODULE self = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                         &anchor, &self);
+}
+
 }  // namespace
 
 SerialPort::~SerialPort() { Close(); }
@@ -111,6 +122,7 @@ bool SerialPort::Open(const char *path) {
     }
     ::SetupComm(port, kQueueSize, kQueueSize);
     SetTimeouts(port, 9600);
+    KeepModuleLoaded();
     return true;
 }
 

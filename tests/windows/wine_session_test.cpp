@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "wine_support.h"
 #include "zelkor.h"
@@ -143,6 +144,44 @@ TEST_F(WineSessionTest, UnpluggedReaderFailsCommandsWithoutSpinning) {
     CloseReader();
     EXPECT_LT(ElapsedMs(close_start), 5000);
     EXPECT_EQ(OpenReader(port_, 9600, 8, 0, 0), 0);
+}
+
+// Runs session_exit_probe.exe (beside this program) on the test's port and
+// returns its exit code, or -1 when it did not end within `limit_ms`.
+long RunExitProbe(int port, const char *mode, int limit_ms) {
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string command(path, length);
+    command.erase(command.find_last_of("\\/") + 1);
+    command = "\"" + command + "session_exit_probe.exe\" " + std::to_string(port) + " " + mode;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &process) == 0) {
+        return -2;
+    }
+    long code = -1;
+    if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(limit_ms)) == WAIT_OBJECT_0) {
+        DWORD exit_code = 0;
+        ::GetExitCodeProcess(process.hProcess, &exit_code);
+        code = static_cast<long>(exit_code);
+    } else {
+        ::TerminateProcess(process.hProcess, 99);
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+
+TEST_F(WineSessionTest, ProgramsLeavingWithAnOpenSessionEndPromptly) {
+    ASSERT_EQ(CloseReader(), 1);
+    // Ending the process, and unloading the DLL (which must not wait for the
+    // receive thread under the loader lock: that hung).
+    for (const char *mode : {"exit", "unload"}) {
+        EXPECT_EQ(RunExitProbe(port_, mode, 15000), 0) << mode;
+        EXPECT_EQ(IsReaderOpen(port_), 1) << mode;
+    }
 }
 
 }  // namespace
