@@ -123,6 +123,14 @@ TEST_F(WineSessionTest, MifareCardFromSearchToWalletWithItsTrace) {
                                     "  #↑M1卡密钥认证出错\n"));
 }
 
+TEST_F(WineSessionTest, LineSpeedReachesTheLine) {
+    // The reader moves to 115200 bit/s and no longer hears a line at 9600.
+    ASSERT_EQ(SetBaudRate(6), 1);
+    EXPECT_EQ(FindCard(), 0);
+    ASSERT_EQ(OpenReader(port_, 115200, 8, 0, 0), 1);
+    EXPECT_EQ(FindCard(), 1);
+}
+
 TEST_F(WineSessionTest, UnpluggedReaderFailsCommandsWithoutSpinning) {
     ASSERT_EQ(FindCard(), 1);
     ASSERT_TRUE(SimulatorControl::Send("unplug"));
