@@ -7,10 +7,10 @@
  * the trace of every frame and a success message are printed as GBK text on
  * standard output. Functions are not re-entrant: call them from one thread.
  *
- * Ports are named by number: port n is "COM<n>". On Linux, port n is the
- * entry COM<n> in the directory named by ZELKOR_PORT_DIR when it exists,
- * otherwise a fixed device (ttyS<k> is COM<k+1>, ttyUSB<k> is COM<101+k>,
- * ttyACM<k> is COM<201+k>).
+ * Ports are named by number: port n is "COM<n>". On Windows that is the
+ * device \\.\COM<n>. On Linux, port n is the entry COM<n> in the directory
+ * named by ZELKOR_PORT_DIR when it exists, otherwise a fixed device (ttyS<k>
+ * is COM<k+1>, ttyUSB<k> is COM<101+k>, ttyACM<k> is COM<201+k>).
  */
 #ifndef ZELKOR_H
 #define ZELKOR_H
@@ -19,7 +19,9 @@
 #include <stdbool.h>
 #endif
 
-#if defined(ZELKOR_BUILDING_LIBRARY)
+#if defined(ZELKOR_BUILDING_LIBRARY) && defined(_WIN32)
+#define ZELKOR_API __declspec(dllexport)
+#elif defined(ZELKOR_BUILDING_LIBRARY)
 #define ZELKOR_API __attribute__((visibility("default")))
 #else
 #define ZELKOR_API
@@ -48,7 +50,7 @@ typedef enum KeyType { KeyA = 0, KeyB = 1 } KeyType;
 
 /* Opens port `port` with `baud` bit/s, `data_bits` 5..8, `parity` 0 none,
  * 1 odd, 2 even, 3 mark, 4 space, and `stop_bits` 0 one, 1 one and a half
- * (taken as two: termios has no 1.5), 2 two. An open session is closed
+ * (on Linux taken as two: termios has no 1.5), 2 two. An open session is closed
  * first. Returns 1, or 0 when the port is missing, held or rejects the
  * settings. */
 ZELKOR_API int OpenReader(int port, int baud, int data_bits, int parity, int stop_bits);

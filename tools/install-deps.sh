@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need (Debian 12).
+# --windows: also the mingw-w64 cross compilers and Wine for the Windows build.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -8,6 +9,9 @@ packages=(
   fonts-wqy-microhei xvfb xauth
   clang libclang-rt-14-dev llvm
 )
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64)
+fi
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 missing=()
 for p in "${packages[@]}"; do

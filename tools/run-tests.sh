@@ -2,10 +2,20 @@
 # Installs the dependencies, builds, and runs every test suite: a normal
 # build with the program, then the library and simulator under
 # AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer, then
-# a short run of each fuzz target. `--quick` runs the normal build only.
+# a short run of each fuzz target, then the Windows build under Wine.
+# `--quick` leaves out the sanitizer and fuzz stages; `--skip-windows` leaves
+# out the Windows stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mode=${1:-full}
+mode=full
+windows=yes
+for arg in "$@"; do
+  case "$arg" in
+    --quick) mode=--quick ;;
+    --skip-windows) windows=no ;;
+    *) echo "usage: tools/run-tests.sh [--quick] [--skip-windows]" >&2; exit 2 ;;
+  esac
+done
 tools/install-deps.sh
 
 # Many cases wait out the reader's 1000 ms answer time by design; they run
@@ -41,6 +51,12 @@ if [ "$mode" != "--quick" ]; then
     rm -rf "$work" "$work.log"
     results+=("fuzz_$target: no crash")
   done
+fi
+
+if [ "$windows" = yes ]; then
+  started=$(date +%s)
+  tools/windows-tests.sh
+  results+=("Windows build under Wine: passed in $(($(date +%s) - started)) s")
 fi
 printf '%s\n' "${results[@]}"
 echo "suites: ${#results[@]} passed, 0 failed"

@@ -6,6 +6,7 @@
 //  2. a fixed device: /dev/ttyS<k> is COM<k+1>, /dev/ttyUSB<k> is COM<101+k>,
 //     /dev/ttyACM<k> is COM<201+k> (k from 0 to 99).
 // A device keeps its number whatever else is plugged in.
+// On Windows port n is the system's own device COM<n> (port_names_win32.cpp).
 #pragma once
 
 #include <cstddef>

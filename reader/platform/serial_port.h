@@ -20,10 +20,13 @@ public:
 
     // Opens the device at `path` for exclusive use (no other process, root
     // included, can open it while we hold it) and puts the line in raw mode.
+    // On Windows `path` is "\\.\COM<n>".
     bool Open(const char *path);
     // Applies line speed, data bits (5..8), parity (0 none, 1 odd, 2 even,
     // 3 mark, 4 space) and stop bits (0 one, 1 one and a half, 2 two).
-    // One and a half stop bits do not exist in termios; they become two.
+    // One and a half stop bits do not exist in termios; they become two
+    // there. Windows passes them to the driver, which takes them with 5 data
+    // bits only.
     bool Configure(int baud, int data_bits, int parity, int stop_bits);
     // Discards everything queued in both directions.
     void Purge();
@@ -39,12 +42,24 @@ public:
     bool WaitForWake(int timeout_ms);
     // Releases the device. Safe to call twice; false when closing failed.
     bool Close();
+
+#if defined(_WIN32)
+    bool IsOpen() const { return handle_ != nullptr; }
+
+private:
+    // Windows HANDLEs, kept as void * so that callers need not see windows.h.
+    void *handle_ = nullptr;       // the port, opened for overlapped I/O
+    void *wake_event_ = nullptr;   // auto-reset, set by Wake()
+    void *read_event_ = nullptr;   // completion of the receive side's waits and reads
+    void *write_event_ = nullptr;  // completion of a write
+#else
     bool IsOpen() const { return fd_ >= 0; }
 
 private:
     int fd_ = -1;
     int wake_read_ = -1;
     int wake_write_ = -1;
+#endif
 };
 
 // True when the device at `path` exists and nobody holds it now.

@@ -1,0 +1,62 @@
+// Scaffolding of the Windows tests: the library's standard output captured,
+// the Linux peer that wine-run.sh put behind the test's COM port, and byte
+// helpers.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "sim_frame.h"
+
+namespace wine_support {
+
+// "55 55 0A" -> bytes, and back ("55 55 0A ").
+sim::Bytes Hex(const std::string &text);
+std::string ToHex(const sim::Bytes &bytes);
+
+// UTF-8 text -> GBK (code page 936) bytes, with Windows' line ends, the way
+// the library's text arrives through a text-mode standard output.
+std::string GbkLines(const std::string &utf8);
+
+// True when running under Wine rather than Windows.
+bool UnderWine();
+
+// The COM port number wine-run.sh published the peer as (ZELKOR_TEST_COM).
+int TestPort();
+
+// Process time (user + kernel) used so far, in milliseconds.
+double ProcessCpuMs();
+
+long ElapsedMs(std::chrono::steady_clock::time_point start);
+
+// Redirects file descriptor 1 into a temporary file, in text mode as a
+// program's standard output is, while alive.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture &) = delete;
+    StdoutCapture &operator=(const StdoutCapture &) = delete;
+    // Bytes printed since the last Take.
+    std::string Take();
+    // Waits until the output holds `needle`; keeps it for the next Take.
+    bool WaitFor(const std::string &needle, int timeout_ms);
+
+private:
+    std::string path_;
+    int saved_fd_ = -1;
+    int file_fd_ = -1;
+    long offset_ = 0;
+    std::string pending_;
+};
+
+// The simulated reader behind the test's port.
+class SimulatorControl {
+public:
+    // Sends one of the simulator's commands ("unplug", "none", "s70", ...).
+    static bool Send(const std::string &command);
+    // Waits until the simulator's output holds `text`.
+    static bool WaitForOutput(const std::string &text, int timeout_ms);
+};
+
+}  // namespace wine_support
