@@ -75,7 +75,7 @@ protected:
     }
 
     // Output of the program up to and including the next line end.
-    std::string Line(int timeout_ms = 3000) {
+    std::string Line(int timeout_ms = 5000) {
         std::string line;
         char c;
         while (true) {
@@ -110,7 +110,7 @@ protected:
         std::uint8_t buffer[256];
         while (answer.size() < 6 || answer.size() < 6u + (answer[4] << 8 | answer[5])) {
             pollfd pfd{port_, POLLIN, 0};
-            if (::poll(&pfd, 1, 2000) <= 0) return {};
+            if (::poll(&pfd, 1, 5000) <= 0) return {};
             const ssize_t n = ::read(port_, buffer, sizeof buffer);
             if (n <= 0) return {};
             answer.insert(answer.end(), buffer, buffer + n);
@@ -214,7 +214,7 @@ TEST_F(StandaloneTest, UnplugAndPlug) {
     Line();
     // The reader is gone: the port hangs up.
     pollfd pfd{port_, POLLIN, 0};
-    ASSERT_EQ(::poll(&pfd, 1, 2000), 1);
+    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
     EXPECT_NE(pfd.revents & (POLLHUP | POLLERR), 0);
     ::close(port_);
     port_ = -1;
