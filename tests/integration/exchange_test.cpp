@@ -36,6 +36,8 @@ TEST_F(ExchangeTest, GoodAnswerTracesBothFramesAndSucceedsQuickly) {
 }
 
 // The receive thread waits on the port rather than polling it every 50 ms.
+// Polling would put a quarter of the calls above 12 ms; on a busy machine some
+// calls are slow anyway, so the lower quarter is what tells the two apart.
 TEST_F(ExchangeTest, CommandAnsweredAtOnceReturnsWellWithinAPollPeriod) {
     std::vector<long> micros;
     for (int i = 0; i < 30; ++i) {
@@ -47,7 +49,7 @@ TEST_F(ExchangeTest, CommandAnsweredAtOnceReturnsWellWithinAPollPeriod) {
                                                .count()));
     }
     std::sort(micros.begin(), micros.end());
-    EXPECT_LT(micros[micros.size() / 2], 25000 * kSlack) << "median in microseconds";
+    EXPECT_LT(micros[micros.size() / 4], 6000 * kSlack) << "lower quartile in microseconds";
 }
 
 TEST_F(ExchangeTest, AnswerSplitIntoPiecesArrivesWhole) {
