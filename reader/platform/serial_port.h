@@ -18,8 +18,9 @@ public:
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
 
-    // Opens the device at `path` for exclusive use (no other process, root
-    // included, can open it while we hold it) and puts the line in raw mode.
+    // Opens the device at `path` for exclusive use (no other program that
+    // locks the port can open it while we hold it) and puts the line in raw
+    // mode. The handle is not inherited by programs this process starts.
     // On Windows `path` is "\\.\COM<n>".
     bool Open(const char *path);
     // Applies line speed, data bits (5..8), parity (0 none, 1 odd, 2 even,
@@ -41,7 +42,11 @@ public:
     // Waits up to `timeout_ms` for Wake() alone; true when woken.
     bool WaitForWake(int timeout_ms);
     // Releases the device. Safe to call twice; false when closing failed.
+    // In a process other than the one that opened it (a forked child) only
+    // this process's handles go: the opener keeps the device and its lock.
     bool Close();
+    // True when the port is open and this process opened it.
+    bool OwnedByThisProcess() const;
 
 #if defined(_WIN32)
     bool IsOpen() const { return handle_ != nullptr; }
@@ -59,6 +64,7 @@ private:
     int fd_ = -1;
     int wake_read_ = -1;
     int wake_write_ = -1;
+    int opener_pid_ = -1;
 #endif
 };
 

@@ -245,6 +245,9 @@ bool SerialPort::Close() {
     return ok;
 }
 
+// Windows has no fork: whoever holds the handle opened it.
+bool SerialPort::OwnedByThisProcess() const { return IsOpen(); }
+
 bool ProbePort(const char *path) {
     HANDLE port = OpenExclusive(path, 0);
     if (port == nullptr) return false;
