@@ -47,7 +47,8 @@ std::string_view FormatName(DumpFormat format) {
 
 bool FormatKeepsUnknownBytes(DumpFormat format) { return format != DumpFormat::Bin; }
 
-CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view file_name) {
+namespace {
+CardImage ReadFormat(std::string_view bytes, DumpFormat format, std::string_view file_name) {
     switch (format) {
     case DumpFormat::Mct: return detail::ReadMct(bytes, file_name);
     case DumpFormat::Bin: return detail::ReadBin(bytes, file_name);
@@ -55,6 +56,14 @@ CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view 
     case DumpFormat::Flipper: return detail::ReadFlipper(bytes, file_name);
     }
     throw FileError(std::string(file_name), "unknown dump format");
+}
+}  // namespace
+
+CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view file_name) {
+    CardImage image = ReadFormat(bytes, format, file_name);
+    // Keys given apart from the trailers (JSON) belong in them too.
+    image.FillTrailerKeys();
+    return image;
 }
 
 std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<std::string> *warnings) {
