@@ -1,5 +1,6 @@
 #include "card/card_dump.h"
 
+#include <array>
 #include <utility>
 #include <vector>
 
@@ -39,15 +40,23 @@ private:
     bool Authenticate(int sector, KeyType type) {
         if (session_sector_ == sector && session_type_ == type) return true;
         const auto &key = KeysOf(sector).Of(type);
-        if (!key) return false;
+        if (!key || Refused(sector, type)) return false;
         ++authentications_;
         if (link_.Authenticate(sector, type, *key)) {
             session_sector_ = sector;
             session_type_ = type;
             return true;
         }
+        // A wrong key stays wrong: not tried again for the sector's other blocks.
+        if (refused_sector_ != sector) refused_ = {false, false};
+        refused_sector_ = sector;
+        refused_[static_cast<std::size_t>(type)] = true;
         Recover();
         return false;
+    }
+
+    bool Refused(int sector, KeyType type) const {
+        return refused_sector_ == sector && refused_[static_cast<std::size_t>(type)];
     }
 
     // A failed or refused command leaves the card out of its session.
@@ -112,6 +121,8 @@ private:
     const ProgressFn &progress_;
     int session_sector_ = -1;  // -1: not authenticated
     KeyType session_type_ = KeyType::A;
+    int refused_sector_ = -1;  // the sector of the keys the card refused
+    std::array<bool, 2> refused_{};  // by KeyType
     int authentications_ = 0;
 };
 
