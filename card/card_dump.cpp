@@ -132,6 +132,10 @@ CardImage ReadCard(CardLink &link, const CardIdentity &identity, std::span<const
                    const ProgressFn &progress, std::stop_token stop) {
     CardImage image = CardImage::Blank(identity.kind.value_or(CardKind::Classic1K));
     image.uid = identity.uid;
+    if (!identity.kind) {  // not a MIFARE Classic card: nothing to read
+        image.partial = true;
+        return image;
+    }
     image.atqa = identity.atqa;
     image.sak = identity.sak;
     for (std::size_t s = 0; s < keys.size() && s < image.keys.size(); ++s) image.keys[s] = keys[s];

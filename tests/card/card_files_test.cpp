@@ -3,7 +3,11 @@
 // malformed file gets.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
+
+#include <unistd.h>
 
 #include "card/dump_diff.h"
 #include "card/dump_formats.h"
@@ -152,6 +156,28 @@ TEST(DumpFormats, RawDumpSaysWhatItCannotHold) {
     EXPECT_EQ(raw.substr(48, 6), std::string(6, '\0'));  // unknown key A as zeros
     ASSERT_GE(warnings.size(), 2u);
     EXPECT_NE(warnings[0].find("key A unknown in sectors 0, 1, 3"), std::string::npos) << warnings[0];
+}
+
+TEST(DumpFormats, SavedAndLoadedByExtension) {
+    char dir[] = "/tmp/zelkor-card-files-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const zc::CardImage image = zc::ParseDump(Samples()[2].text, zc::DumpFormat::Json, "s.json");
+    for (const char *name : {"/a.mct", "/a.json", "/a.nfc"}) {
+        const std::string path = std::string(dir) + name;
+        zc::SaveDump(path, image, nullptr);
+        zc::SaveDump(path, image, nullptr);  // replaces the file
+        const zc::CardImage loaded = zc::LoadDump(path);
+        EXPECT_TRUE(zc::DiffDumps(image, loaded).blocks.empty()) << name;
+        EXPECT_FALSE(std::ifstream(path + ".part").good()) << name;
+        std::remove(path.c_str());
+    }
+    try {
+        zc::SaveDump(std::string(dir) + "/missing/a.mct", image, nullptr);
+        ADD_FAILURE() << "saved into a missing directory";
+    } catch (const zc::FileError &error) {
+        EXPECT_EQ(error.file(), std::string(dir) + "/missing/a.mct");
+    }
+    ::rmdir(dir);
 }
 
 TEST(DumpFormats, FormatFromExtension) {
