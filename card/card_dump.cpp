@@ -31,7 +31,7 @@ public:
     }
 
     void Report(int sector) {
-        if (progress_) progress_(Progress{"dump", sector + 1, image_.sector_count(), sector, authentications_});
+        if (progress_) progress_(Progress{"dump", sector + 1, image_.sector_count(), sector, authentications_, {}});
     }
 
 private:
