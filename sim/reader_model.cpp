@@ -64,6 +64,11 @@ std::shared_ptr<Card> ReaderModel::card() const {
     return card_;
 }
 
+void ReaderModel::Inspect(const std::function<void()> &look) const {
+    std::lock_guard lock(mutex_);
+    look();
+}
+
 bool ReaderModel::buzzer_on() const {
     std::lock_guard lock(mutex_);
     return buzzer_;

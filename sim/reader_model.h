@@ -30,6 +30,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,6 +51,9 @@ public:
     void PutCard(std::shared_ptr<Card> card);
     void RemoveCard();
     std::shared_ptr<Card> card() const;
+    // Runs `look` under the model's lock, so that another thread may read a
+    // card's memory while the simulator answers commands that change it.
+    void Inspect(const std::function<void()> &look) const;
 
     bool buzzer_on() const;
     bool antenna_on() const;
