@@ -70,7 +70,7 @@ private:
     void HandleCommand(const Command &command);
     void Schedule(const Reaction &reaction);
     void FlushDue();
-    int MsUntilNextDue() const;
+    std::chrono::nanoseconds TimeUntilNextDue() const;
     void WriteAll(const Bytes &bytes);
     void WakeThread();
     std::chrono::nanoseconds ByteTime() const;
