@@ -57,10 +57,21 @@ std::string Spaced(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-CardImage ReadFlipper(std::string_view text, std::string_view file) {
-    Reader reader{std::string(file)};
-    std::map<std::string, std::pair<std::string, int>> fields;
+namespace {
+
+// The file's "Key: value" lines with their line numbers, and its blocks.
+struct FlipperLines {
+    std::map<std::string, std::pair<std::string, int>, std::less<>> fields;
     std::vector<std::pair<int, std::pair<MaskedBlock, int>>> blocks;
+
+    const std::pair<std::string, int> *Field(std::string_view key) const {
+        const auto it = fields.find(key);
+        return it == fields.end() ? nullptr : &it->second;
+    }
+};
+
+FlipperLines SplitFlipper(std::string_view text, Reader &reader) {
+    FlipperLines out;
     for (std::string_view raw : SplitLines(text)) {
         ++reader.line;
         const std::string_view line = Trim(raw);
@@ -70,44 +81,57 @@ CardImage ReadFlipper(std::string_view text, std::string_view file) {
         const std::string_view key = Trim(line.substr(0, colon));
         const std::string_view value = Trim(line.substr(colon + 1));
         if (key.starts_with("Block ")) {
-            blocks.push_back({BlockNumber(reader, key), {BlockBytes(reader, value), reader.line}});
+            out.blocks.push_back({BlockNumber(reader, key), {BlockBytes(reader, value), reader.line}});
         } else {
-            fields[std::string(key)] = {std::string(value), reader.line};
+            out.fields[std::string(key)] = {std::string(value), reader.line};
         }
     }
-    const auto field = [&](const std::string &key) -> std::optional<std::pair<std::string, int>> {
-        const auto it = fields.find(key);
-        if (it == fields.end()) return std::nullopt;
-        return it->second;
-    };
+    return out;
+}
+
+// The header lines that make it a MIFARE Classic dump, and its size.
+CardKind KindOfFlipper(const FlipperLines &lines, Reader &reader) {
     reader.line = 1;
-    const auto filetype = field("Filetype");
-    if (!filetype || filetype->first != "Flipper NFC device") reader.Fail("not a Flipper NFC file ('Filetype: Flipper NFC device' missing)");
-    const auto device = field("Device type");
-    if (!device || device->first != "Mifare Classic") {
-        reader.line = device ? device->second : 1;
-        reader.Fail("device type '" + (device ? device->first : std::string()) + "' is not Mifare Classic");
+    const auto *filetype = lines.Field("Filetype");
+    if (filetype == nullptr || filetype->first != "Flipper NFC device")
+        reader.Fail("not a Flipper NFC file ('Filetype: Flipper NFC device' missing)");
+    const auto *device = lines.Field("Device type");
+    if (device == nullptr || device->first != "Mifare Classic") {
+        reader.line = device != nullptr ? device->second : 1;
+        reader.Fail("device type '" + (device != nullptr ? device->first : std::string()) + "' is not Mifare Classic");
     }
-    const auto type = field("Mifare Classic type");
-    if (!type || (type->first != "1K" && type->first != "4K")) {
-        reader.line = type ? type->second : 1;
+    const auto *type = lines.Field("Mifare Classic type");
+    if (type == nullptr || (type->first != "1K" && type->first != "4K")) {
+        reader.line = type != nullptr ? type->second : 1;
         reader.Fail("'Mifare Classic type' must be 1K or 4K");
     }
-    CardImage image = CardImage::Blank(type->first == "1K" ? CardKind::Classic1K : CardKind::Classic4K);
-    if (const auto uid = field("UID")) {
+    return type->first == "1K" ? CardKind::Classic1K : CardKind::Classic4K;
+}
+
+void ReadIdentity(const FlipperLines &lines, Reader &reader, CardImage &image) {
+    if (const auto *uid = lines.Field("UID")) {
         reader.line = uid->second;
         image.uid = SpacedBytes(reader, uid->first, 0, "UID");
     }
-    if (const auto atqa = field("ATQA")) {
+    if (const auto *atqa = lines.Field("ATQA")) {
         reader.line = atqa->second;
         const auto bytes = SpacedBytes(reader, atqa->first, 2, "ATQA");
         image.atqa = std::array<std::uint8_t, 2>{bytes[1], bytes[0]};
     }
-    if (const auto sak = field("SAK")) {
+    if (const auto *sak = lines.Field("SAK")) {
         reader.line = sak->second;
         image.sak = SpacedBytes(reader, sak->first, 1, "SAK")[0];
     }
-    for (const auto &[block, entry] : blocks) {
+}
+
+}  // namespace
+
+CardImage ReadFlipper(std::string_view text, std::string_view file) {
+    Reader reader{std::string(file)};
+    const FlipperLines lines = SplitFlipper(text, reader);
+    CardImage image = CardImage::Blank(KindOfFlipper(lines, reader));
+    ReadIdentity(lines, reader, image);
+    for (const auto &[block, entry] : lines.blocks) {
         reader.line = entry.second;
         if (block >= image.block_count())
             reader.Fail("block " + std::to_string(block) + " beyond a " + std::string(KindName(image.kind)) + " card");
