@@ -45,6 +45,9 @@ public:
 
     void SetModel(std::shared_ptr<Responder> model);
 
+    // Scheduled pieces not written yet (answers, unprompted bytes).
+    std::size_t PendingOutgoing() const;
+
     // Paces every byte written or accepted at `baud` (10 bits per byte); 0 off.
     void SetWireBaud(int baud);
 
