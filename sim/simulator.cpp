@@ -93,6 +93,11 @@ void Simulator::SetWireBaud(int baud) {
     wire_baud_ = baud;
 }
 
+std::size_t Simulator::PendingOutgoing() const {
+    std::lock_guard lock(mutex_);
+    return outgoing_.size();
+}
+
 std::vector<Bytes> Simulator::Frames() const {
     std::lock_guard lock(mutex_);
     return std::vector<Bytes>(frames_.begin(), frames_.end());

@@ -45,6 +45,9 @@ public:
 
     void SetModel(std::shared_ptr<Responder> model);
 
+    // Scheduled pieces not written yet (answers, unprompted bytes).
+    std::size_t PendingOutgoing() const;
+
     // Paces every byte written or accepted at `baud` (10 bits per byte), and
     // delays each answer by the reader's time on the card (Reaction's
     // card_time_us); 0 off: answers go out at once.
