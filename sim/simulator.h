@@ -45,7 +45,12 @@ public:
 
     void SetModel(std::shared_ptr<Responder> model);
 
-    // Paces every byte written or accepted at `baud` (10 bits per byte); 0 off.
+    // Scheduled pieces not written yet (answers, unprompted bytes).
+    std::size_t PendingOutgoing() const;
+
+    // Paces every byte written or accepted at `baud` (10 bits per byte), and
+    // delays each answer by the reader's time on the card (Reaction's
+    // card_time_us); 0 off: answers go out at once.
     void SetWireBaud(int baud);
 
     // The latest frames received (at most kFrameHistory), oldest first.
@@ -71,7 +76,7 @@ private:
     void HandleCommand(const Command &command);
     void Schedule(const Reaction &reaction);
     void FlushDue();
-    int MsUntilNextDue() const;
+    std::chrono::nanoseconds TimeUntilNextDue() const;
     void WriteAll(const Bytes &bytes);
     void WakeThread();
     std::chrono::nanoseconds ByteTime() const;

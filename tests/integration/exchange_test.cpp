@@ -242,7 +242,11 @@ TEST_P(StreamTest, EachAnswerFrameIsJudgedOnItsOwn) {
     if (*c.upload != 0) {
         EXPECT_TRUE(out_.WaitFor(Received(Hex(c.upload)) + Gbk("  #↑收到上传数据\n"), 3000));
     }
-    // The session goes on with the next answer.
+    // The session goes on with the next answer, once the line is quiet:
+    // bytes still on their way when the next send flushes the input can be
+    // held back by the pseudo-terminal until its next write.
+    for (int i = 0; i < 400 && sim_.PendingOutgoing() > 0; ++i) std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(30ms);
     sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
     EXPECT_EQ(FindCard(), 1);
 }
