@@ -1,6 +1,8 @@
 #include "key_sources.h"
 
 #include <algorithm>
+#include <cctype>
+#include <functional>
 
 #include "card/dump_formats.h"
 #include "card/hex.h"
@@ -90,14 +92,14 @@ LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known, c
         candidates.insert(candidates.end(), builtin.begin(), builtin.end());
     }
     loaded.dictionary = card::UniqueKeys(candidates);
+    if (loaded.dictionary.empty() && loaded.known.empty()) {
+        throw UsageError("no keys to try: give a key file with -k or leave out --no-builtin");
+    }
     return loaded;
 }
 
 card::KeySearchResult RunKeySearch(Program &program, card::CardLink &link, card::CardKind kind,
                                    const LoadedKeys &keys) {
-    if (keys.dictionary.empty() && keys.known.empty()) {
-        throw UsageError("no keys to try: give a key file with -k or leave out --no-builtin");
-    }
     std::vector<card::SectorKeys> found(static_cast<std::size_t>(card::SectorCount(kind)));
     ObservedLink observed(link, [&](int sector, card::KeyType type, const card::Key &key) {
         auto &slot = found[static_cast<std::size_t>(sector)].Of(type);
