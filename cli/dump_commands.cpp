@@ -1,4 +1,6 @@
 // zelkor dump, zelkor restore: a whole card into a file and back.
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "card/card_dump.h"
@@ -7,6 +9,7 @@
 #include "card/key_files.h"
 #include "card/restore.h"
 #include "card_text.h"
+#include "dump_files.h"
 #include "commands.h"
 #include "key_sources.h"
 #include "progress_display.h"
@@ -82,15 +85,41 @@ std::string BlockName(int block) {
     return block < 0 ? std::string("card") : "block " + std::to_string(block);
 }
 
-// Every step that is skipped or carries a warning, fatal ones marked.
+// "1-2, 6, 9-10".
+std::string BlockRanges(const std::vector<int> &blocks) {
+    std::string text;
+    for (std::size_t i = 0; i < blocks.size();) {
+        std::size_t end = i;
+        while (end + 1 < blocks.size() && blocks[end + 1] == blocks[end] + 1) ++end;
+        if (!text.empty()) text += ", ";
+        text += std::to_string(blocks[i]);
+        if (end > i) text += "-" + std::to_string(blocks[end]);
+        i = end + 1;
+    }
+    return text;
+}
+
+// Fatal problems one by one, then the blocks skipped or noted, grouped by
+// reason, then the counts.
 std::string PlanText(const card::RestorePlan &plan) {
     std::string text;
+    std::vector<std::pair<std::string, std::vector<int>>> groups;
     for (const auto &step : plan.steps) {
+        if (step.fatal) {
+            text += "FATAL: " + BlockName(step.block) + ": " + step.reason + "\n";
+            continue;
+        }
         if (step.action == card::StepAction::Write && step.reason.empty()) continue;
-        text += BlockName(step.block) + ": ";
-        text += step.fatal ? "FATAL: " : (step.action == card::StepAction::Skip ? "skip: " : "note: ");
-        text += step.reason + "\n";
+        const std::string label = (step.action == card::StepAction::Skip ? "skip: " : "note: ") + step.reason;
+        if (step.block < 0) {
+            text += label + "\n";
+            continue;
+        }
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto &g) { return g.first == label; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {label, {}});
+        group->second.push_back(step.block);
     }
+    for (const auto &[label, blocks] : groups) text += label + " (block " + BlockRanges(blocks) + ")\n";
     text += std::to_string(plan.WriteCount()) + " block(s) to write, " + std::to_string(plan.SkipCount()) +
             " to skip";
     return text;
@@ -118,7 +147,7 @@ card::RestoreReport WritePlan(Program &program, ReaderAccess &reader, const card
 
 int RunRestore(Program &program, const RestoreOptions &options) {
     // Every file is read before the card is touched.
-    const card::CardImage file = card::LoadDump(options.input);
+    const card::CardImage file = LoadDumpFile(options.input);
     const LoadedKeys keys = LoadKeySources(options.sources, true, KeysOfImage(file));
     ReaderAccess reader(options.reader);
     const card::CardIdentity identity = reader.IdentifyClassic();

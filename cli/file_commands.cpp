@@ -6,6 +6,7 @@
 #include "card/dump_formats.h"
 #include "card/hex.h"
 #include "card_text.h"
+#include "dump_files.h"
 #include "commands.h"
 
 namespace zelkor::cli {
@@ -72,8 +73,8 @@ void AddDiffCommand(Program &program) {
     command->add_option("B", options->second, "Second dump")->required();
     program.AddJsonOption(command);
     program.Register(command, [&program, options] {
-        const card::CardImage a = card::LoadDump(options->first);
-        const card::CardImage b = card::LoadDump(options->second);
+        const card::CardImage a = LoadDumpFile(options->first);
+        const card::CardImage b = LoadDumpFile(options->second);
         const card::DumpDifference diff = card::DiffDumps(a, b);
         if (program.json()) {
             program.Result(DiffJson(a, b, diff).dump(2) + "\n");
@@ -101,7 +102,7 @@ void AddConvertCommand(Program &program) {
         if (!card::FormatForPath(options->output)) {
             throw UsageError(options->output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
         }
-        const card::CardImage image = card::LoadDump(options->input);
+        const card::CardImage image = LoadDumpFile(options->input);
         std::vector<std::string> warnings;
         card::SaveDump(options->output, image, &warnings);
         for (const auto &warning : warnings) program.Note(options->output + ": " + warning);

@@ -67,6 +67,7 @@ void AddKeySourceOptions(CLI::App *command, KeySourceOptions &options) {
     command->add_option("-k,--keys", options.files,
                         "Key file: a dictionary (one 12-digit hexadecimal key a line, # comments) or a key map "
                         "(.json, as `zelkor keys` writes it); repeatable")
+        ->allow_extra_args(false)
         ->type_name("FILE");
     command->add_flag("--no-builtin", options.no_builtin, "Leave out the built-in list of well-known keys");
 }
