@@ -119,7 +119,7 @@ std::string PlanText(const card::RestorePlan &plan) {
         if (group == groups.end()) group = groups.insert(groups.end(), {label, {}});
         group->second.push_back(step.block);
     }
-    for (const auto &[label, blocks] : groups) text += label + " (block " + BlockRanges(blocks) + ")\n";
+    for (const auto &[label, blocks] : groups) text += label + (blocks.size() > 1 ? " (blocks " : " (block ") + BlockRanges(blocks) + ")\n";
     text += std::to_string(plan.WriteCount()) + " block(s) to write, " + std::to_string(plan.SkipCount()) +
             " to skip";
     return text;

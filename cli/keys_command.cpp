@@ -45,7 +45,12 @@ int RunKeys(Program &program, const KeysOptions &options) {
                  std::to_string(result.authentications) + " authentications");
     const std::string map = KeyMapText(result, identity, partial);
     if (!options.output.empty()) {
-        card::WriteWholeFile(options.output, map);
+        try {
+            card::WriteWholeFile(options.output, map);
+        } catch (const card::FileError &) {
+            program.Result(map);  // the keys found are not lost
+            throw;
+        }
         program.Note("wrote " + options.output + (partial ? " (partial)" : ""));
         if (program.json()) {
             const nlohmann::json summary = {{"file", options.output},
