@@ -68,6 +68,7 @@ std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std
 struct SerialDevice {
     int number = 0;
     std::string device;      // path the port number stands for
+    std::string target;      // the device behind it when `device` is a link, else empty
     std::string stable_name; // a name that survives re-plugging, or empty
     bool accessible = true;  // this user may open it for reading and writing
 };

@@ -249,6 +249,7 @@ std::vector<SerialDevice> ListSerialDevices() {
         device.number = port.number;
         device.device = port.device;
         const std::string real = RealPath(port.device);
+        if (!real.empty() && real != port.device) device.target = real;
         for (const auto &[target, name] : stable) {
             if (target == real) device.stable_name = name;
         }

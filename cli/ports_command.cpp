@@ -1,5 +1,7 @@
 // zelkor ports: the serial devices, their port numbers under the library's
 // naming rule, their stable names, and what to do when they may not be opened.
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
@@ -14,6 +16,7 @@ std::string PortsText(const std::vector<platform::SerialDevice> &devices) {
         std::string line = "COM" + std::to_string(device.number);
         line.resize(std::max<std::size_t>(line.size() + 2, 9), ' ');
         line += device.device;
+        if (!device.target.empty()) line += " -> " + device.target;
         if (!device.stable_name.empty()) line += "  " + device.stable_name;
         if (!device.accessible) line += "  (no access)";
         text += line + "\n";
@@ -27,6 +30,7 @@ std::string PortsJson(const std::vector<platform::SerialDevice> &devices, const 
         ports.push_back({{"port", device.number},
                          {"name", "COM" + std::to_string(device.number)},
                          {"device", device.device},
+                         {"target", device.target.empty() ? nlohmann::json() : nlohmann::json(device.target)},
                          {"by_id", device.stable_name.empty() ? nlohmann::json() : nlohmann::json(device.stable_name)},
                          {"accessible", device.accessible}});
     }

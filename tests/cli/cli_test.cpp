@@ -145,6 +145,26 @@ TEST_F(CliTest, RestoreOntoABlankCardNeedsForceForItsUidThenWritesAndVerifies) {
     EXPECT_EQ(diff["blocks"][0]["block"], 0);  // the manufacturer block is never written
 }
 
+TEST_F(CliTest, RestoreWithTrailersGivesABlankCardTheKeysOfTheDump) {
+    auto source = sim::MakeDemoS50(sim::kDemoKey);
+    model_->PutCard(source);
+    WriteText("site.dic", "5A3C96E10F7B\n");
+    ASSERT_EQ(OnReader("dump", {"-k", Path("site.dic"), "-o", Path("source.nfc")}).status, 0);
+    auto blank = std::make_shared<sim::MifareClassic>(sim::MifareClassic::Model::S50,
+                                                      std::array<std::uint8_t, 4>{0x11, 0x22, 0x33, 0x44},
+                                                      sim::kFactoryKey, sim::kFactoryKey, sim::kTransportAccess);
+    model_->PutCard(blank);
+
+    const RunResult restored = OnReader("restore", {"-i", Path("source.nfc"), "--force", "--trailers", "--json"});
+
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    const auto report = nlohmann::json::parse(restored.out);
+    EXPECT_EQ(report["written"], report["verified"]);
+    for (int block = 1; block < 64; ++block) EXPECT_EQ(blank->raw(block), source->raw(block)) << "block " << block;
+    // The blank card now opens with the dump's keys only.
+    EXPECT_EQ(OnReader("read", {"4", "--key", "5A3C96E10F7B"}).status, 0);
+}
+
 struct DecodeCase {
     std::vector<std::string> args;
     std::string pointer;  // into the JSON answer
