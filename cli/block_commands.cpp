@@ -45,8 +45,8 @@ BlockKey ChooseKey(const BlockOptions &options) {
     if (!options.key_map.empty()) {
         const auto map = card::LoadKeyMap(options.key_map);
         const int sector = card::SectorOfBlock(options.block);
-        const auto &key = static_cast<std::size_t>(sector) < map.size() ? map[static_cast<std::size_t>(sector)].Of(chosen.type)
-                                                                         : std::optional<card::Key>();
+        std::optional<card::Key> key;
+        if (static_cast<std::size_t>(sector) < map.size()) key = map[static_cast<std::size_t>(sector)].Of(chosen.type);
         if (!key) {
             throw UsageError(options.key_map + ": no key " + card::KeyLetter(chosen.type) + " for sector " +
                              std::to_string(sector));
@@ -78,8 +78,8 @@ card::CardIdentity OpenSector(ReaderAccess &reader, int block, const BlockKey &k
 
 void Authenticate(ReaderAccess &reader, int sector, const BlockKey &key) {
     if (!reader.link().Reselect() || !reader.link().Authenticate(sector, key.type, key.key)) {
-        throw CardError("the card did not take key " + std::string(1, card::KeyLetter(key.type)) + " again for sector " +
-                        std::to_string(sector));
+        throw CardError("the card did not take key " + std::string(1, card::KeyLetter(key.type)) +
+                        " again for sector " + std::to_string(sector));
     }
 }
 
@@ -153,7 +153,9 @@ bool VerifyTrailer(ReaderAccess &reader, int sector, const card::Block &data, co
 int RunWrite(Program &program, const WriteOptions &options) {
     const BlockKey key = ChooseKey(options.block);
     const auto bytes = card::ParseHex(options.data);
-    if (!bytes || bytes->size() != card::kBlockSize) throw UsageError("block data is 32 hexadecimal digits: " + options.data);
+    if (!bytes || bytes->size() != card::kBlockSize) {
+        throw UsageError("block data is 32 hexadecimal digits: " + options.data);
+    }
     card::Block data{};
     std::copy(bytes->begin(), bytes->end(), data.begin());
     const int block = options.block.block;
@@ -199,7 +201,9 @@ struct ValueOptions {
 int RunValueOperation(Program &program, const ValueOptions &options) {
     const BlockKey key = ChooseKey(options.block);
     const int block = options.block.block;
-    if (card::IsTrailer(block)) throw UsageError("block " + std::to_string(block) + " is a sector trailer, not a value block");
+    if (card::IsTrailer(block)) {
+        throw UsageError("block " + std::to_string(block) + " is a sector trailer, not a value block");
+    }
     const bool needs_amount = options.operation != "get";
     if (needs_amount && options.amount < 0) throw UsageError(options.operation + " needs an AMOUNT");
     const auto amount = static_cast<std::int32_t>(options.amount);

@@ -119,7 +119,9 @@ std::string PlanText(const card::RestorePlan &plan) {
         if (group == groups.end()) group = groups.insert(groups.end(), {label, {}});
         group->second.push_back(step.block);
     }
-    for (const auto &[label, blocks] : groups) text += label + (blocks.size() > 1 ? " (blocks " : " (block ") + BlockRanges(blocks) + ")\n";
+    for (const auto &[label, blocks] : groups) {
+        text += label + (blocks.size() > 1 ? " (blocks " : " (block ") + BlockRanges(blocks) + ")\n";
+    }
     text += std::to_string(plan.WriteCount()) + " block(s) to write, " + std::to_string(plan.SkipCount()) +
             " to skip";
     return text;
@@ -174,7 +176,9 @@ int RunRestore(Program &program, const RestoreOptions &options) {
                  (report.cancelled ? " (stopped by the user)" : ""));
     if (program.json()) {
         nlohmann::json failures = nlohmann::json::array();
-        for (const auto &failure : report.failures) failures.push_back({{"block", failure.block}, {"message", failure.message}});
+        for (const auto &failure : report.failures) {
+            failures.push_back({{"block", failure.block}, {"message", failure.message}});
+        }
         out["written"] = report.written;
         out["skipped"] = report.skipped;
         out["verified"] = report.verified;

@@ -1,6 +1,8 @@
 // The command-line program end to end: run as a child process against the
 // simulated reader, published as COM7 in a private ZELKOR_PORT_DIR, with its
 // files in a private directory.
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -279,7 +281,8 @@ TEST_F(CliTest, APortGivenAsDevicePathIsOpenedAndPortsListsIt) {
     const RunResult ports = Zelkor({"ports", "--json"});
     ASSERT_EQ(ports.status, 0) << ports.err;
     const auto list = nlohmann::json::parse(ports.out)["ports"];
-    const bool listed = std::any_of(list.begin(), list.end(), [](const nlohmann::json &p) { return p["port"] == kPort; });
+    const bool listed =
+        std::any_of(list.begin(), list.end(), [](const nlohmann::json &p) { return p["port"] == kPort; });
     EXPECT_TRUE(listed) << ports.out;
 }
 

@@ -70,7 +70,8 @@ RunResult Collect(Child child, int timeout_ms, const std::string &trigger) {
     bool interrupted = false;
     int open_streams = 2;
     while (open_streams > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timed_out = true;
             ::kill(child.pid, SIGKILL);
