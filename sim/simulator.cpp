@@ -123,6 +123,7 @@ int Simulator::reader_baud() const {
 // the end of the previous piece (or from now for the first).
 void Simulator::Schedule(const Reaction &reaction) {
     Clock::time_point at = Clock::now();
+    if (wire_baud_ > 0) at += std::chrono::microseconds(reaction.card_time_us);
     for (const Piece &piece : reaction.pieces) {
         at += std::chrono::milliseconds(piece.delay_ms);
         outgoing_.push_back({at, piece.bytes, false});
@@ -132,10 +133,13 @@ void Simulator::Schedule(const Reaction &reaction) {
                      [](const Outgoing &a, const Outgoing &b) { return a.due < b.due; });
 }
 
-int Simulator::MsUntilNextDue() const {
-    if (outgoing_.empty()) return 50;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing_.front().due - Clock::now());
-    return static_cast<int>(std::clamp<long>(left.count(), 0, 50));
+// Exact to the nanosecond: answers due in under a millisecond (the reader's
+// time on the card) are neither late nor waited for by spinning.
+std::chrono::nanoseconds Simulator::TimeUntilNextDue() const {
+    constexpr std::chrono::nanoseconds kIdlePoll = std::chrono::milliseconds(50);
+    if (outgoing_.empty()) return kIdlePoll;
+    const std::chrono::nanoseconds left = outgoing_.front().due - Clock::now();
+    return std::clamp(left, std::chrono::nanoseconds(0), kIdlePoll);
 }
 
 std::chrono::nanoseconds Simulator::ByteTime() const {
@@ -237,14 +241,15 @@ void Simulator::Run() {
     CommandDecoder decoder;
     std::uint8_t buffer[1024];
     for (;;) {
-        int wait_ms;
+        std::chrono::nanoseconds wait;
         {
             std::lock_guard lock(mutex_);
             if (stop_) return;
-            wait_ms = unplugged_ ? 50 : MsUntilNextDue();
+            wait = unplugged_ ? std::chrono::milliseconds(50) : TimeUntilNextDue();
         }
         pollfd fds[2] = {{unplugged_ ? -1 : pty_.master(), POLLIN, 0}, {wake_read_, POLLIN, 0}};
-        ::poll(fds, 2, wait_ms);
+        const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000), static_cast<long>(wait.count() % 1'000'000'000)};
+        ::ppoll(fds, 2, &timeout, nullptr);
         if (fds[1].revents != 0) {
             char drain[16];
             while (::read(wake_read_, drain, sizeof drain) > 0) {
