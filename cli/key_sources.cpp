@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <functional>
+#include <span>
 
 #include "card/dump_formats.h"
 #include "card/hex.h"
@@ -18,40 +18,19 @@ bool IsKeyMapFile(const std::string &path) {
            });
 }
 
-// Passes every call on to the real link and reports each key that opened a
-// sector, so the sector map can grow while the search runs.
-class ObservedLink final : public card::CardLink {
-public:
-    using KeyFound = std::function<void(int sector, card::KeyType type, const card::Key &key)>;
-    ObservedLink(card::CardLink &link, KeyFound on_found) : link_(link), on_found_(std::move(on_found)) {}
-
-    std::optional<card::CardIdentity> Identify() override { return link_.Identify(); }
-    bool Reselect() override { return link_.Reselect(); }
-    bool Authenticate(int sector, card::KeyType type, const card::Key &key) override {
-        const bool opened = link_.Authenticate(sector, type, key);
-        if (opened) on_found_(sector, type, key);
-        return opened;
+// Notes each key the search's map gained since `shown`, and remembers it.
+void NoteNewKeys(Program &program, std::span<const card::SectorKeys> now, std::vector<card::SectorKeys> &shown) {
+    if (shown.size() < now.size()) shown.resize(now.size());
+    for (std::size_t sector = 0; sector < now.size(); ++sector) {
+        for (card::KeyType type : {card::KeyType::A, card::KeyType::B}) {
+            const auto &key = now[sector].Of(type);
+            if (!key || shown[sector].Of(type) == key) continue;
+            shown[sector].Of(type) = key;
+            program.Note("sector " + std::to_string(sector) + ": key " + card::KeyLetter(type) + " " +
+                         card::KeyToHex(*key));
+        }
     }
-    std::optional<card::Block> ReadBlock(int block) override { return link_.ReadBlock(block); }
-    bool WriteBlock(int block, const card::Block &data) override { return link_.WriteBlock(block, data); }
-    bool WriteTrailer(int sector, const card::Block &trailer, card::KeyType type, const card::Key &key) override {
-        return link_.WriteTrailer(sector, trailer, type, key);
-    }
-    bool InitValue(int block, std::int32_t value) override { return link_.InitValue(block, value); }
-    std::optional<std::int32_t> ReadValue(int block) override { return link_.ReadValue(block); }
-    bool ChangeValue(int block, bool increment, std::int32_t amount) override {
-        return link_.ChangeValue(block, increment, amount);
-    }
-    std::optional<std::vector<std::uint8_t>> ActivateCos() override { return link_.ActivateCos(); }
-    std::optional<std::vector<std::uint8_t>> SendApdu(std::span<const std::uint8_t> apdu) override {
-        return link_.SendApdu(apdu);
-    }
-    bool DeactivateCos() override { return link_.DeactivateCos(); }
-
-private:
-    card::CardLink &link_;
-    KeyFound on_found_;
-};
+}
 
 void MergeKnown(std::vector<card::SectorKeys> &into, const std::vector<card::SectorKeys> &from) {
     if (into.size() < from.size()) into.resize(from.size());
@@ -101,18 +80,18 @@ LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known, c
 
 card::KeySearchResult RunKeySearch(Program &program, card::CardLink &link, card::CardKind kind,
                                    const LoadedKeys &keys) {
-    std::vector<card::SectorKeys> found(static_cast<std::size_t>(card::SectorCount(kind)));
-    ObservedLink observed(link, [&](int sector, card::KeyType type, const card::Key &key) {
-        auto &slot = found[static_cast<std::size_t>(sector)].Of(type);
-        if (slot == key) return;
-        slot = key;
-        program.Note("sector " + std::to_string(sector) + ": key " + card::KeyLetter(type) + " " +
-                     card::KeyToHex(key));
-    });
-    ProgressDisplay display(program.console());
     std::vector<card::SectorKeys> known = keys.known;
-    if (!known.empty()) known.resize(found.size());
-    return card::SearchKeys(observed, kind, keys.dictionary, display.Callback(), program.stop_token(), known);
+    if (!known.empty()) known.resize(static_cast<std::size_t>(card::SectorCount(kind)));
+    std::vector<card::SectorKeys> shown = known;
+    ProgressDisplay display(program.console());
+    const auto progress = [&](const card::Progress &step) {
+        NoteNewKeys(program, step.keys, shown);
+        display.Show(step);
+    };
+    card::KeySearchResult result =
+        card::SearchKeys(link, kind, keys.dictionary, progress, program.stop_token(), known);
+    NoteNewKeys(program, result.keys, shown);
+    return result;
 }
 
 }  // namespace zelkor::cli

@@ -62,6 +62,12 @@ protected:
         args.insert(args.begin(), {command, "-p", kPortText});
         return Zelkor(args);
     }
+    // A block as the simulated card holds it, read under the model's lock.
+    sim::Block Memory(const sim::MifareClassic &card, int block) const {
+        sim::Block out{};
+        model_->Inspect([&] { out = card.raw(block); });
+        return out;
+    }
     std::string Path(const std::string &name) const { return dir_ + "/" + name; }
     void WriteText(const std::string &name, const std::string &text) const { std::ofstream(Path(name)) << text; }
     std::string ReadText(const std::string &name) const {
@@ -98,7 +104,7 @@ TEST_F(CliTest, DumpsInEveryFormatCompareEqualAndDiffShowsAChange) {
     ASSERT_EQ(OnReader("dump", {"-o", Path("card.mct")}).status, 0);
     const std::string mct = ReadText("card.mct");
     EXPECT_THAT(mct, HasSubstr("+Sector: 0\n"));
-    EXPECT_THAT(mct, HasSubstr(Hex(source_->raw(4)) + "\n"));
+    EXPECT_THAT(mct, HasSubstr(Hex(Memory(*source_, 4)) + "\n"));
     EXPECT_THAT(mct, HasSubstr("FFFFFFFFFFFFFF078069FFFFFFFFFFFF\n"));  // trailers carry the keys found
 
     ASSERT_EQ(OnReader("dump", {"-o", Path("card.nfc")}).status, 0);
@@ -109,7 +115,7 @@ TEST_F(CliTest, DumpsInEveryFormatCompareEqualAndDiffShowsAChange) {
         EXPECT_EQ(same.status, 0) << other << "\n" << same.out << same.err;
     }
 
-    source_->raw(4)[2] ^= 0xFF;
+    model_->Inspect([&] { source_->raw(4)[2] ^= 0xFF; });
     ASSERT_EQ(OnReader("dump", {"-o", Path("changed.mfd")}).status, 0);
     const RunResult changed = Zelkor({"diff", "--json", Path("card.mct"), Path("changed.mfd")});
     EXPECT_EQ(changed.status, 1);
@@ -125,19 +131,19 @@ TEST_F(CliTest, RestoreOntoABlankCardNeedsForceForItsUidThenWritesAndVerifies) {
                                                       std::array<std::uint8_t, 4>{0x11, 0x22, 0x33, 0x44},
                                                       sim::kFactoryKey, sim::kFactoryKey, sim::kTransportAccess);
     model_->PutCard(blank);
-    const sim::Block blank_block_4 = blank->raw(4);
+    const sim::Block blank_block_4 = Memory(*blank, 4);
 
     const RunResult refused = OnReader("restore", {"-i", Path("source.mct")});
     EXPECT_EQ(refused.status, 1) << refused.err;
     EXPECT_THAT(refused.err, HasSubstr("nothing written"));
-    EXPECT_EQ(blank->raw(4), blank_block_4);
+    EXPECT_EQ(Memory(*blank, 4), blank_block_4);
 
     const RunResult restored = OnReader("restore", {"-i", Path("source.mct"), "--force"});
     ASSERT_EQ(restored.status, 0) << restored.err;
     EXPECT_THAT(restored.err, HasSubstr("verified"));
     for (int block = 1; block < 64; ++block) {
         if (block % 4 == 3) continue;  // trailers only with --trailers
-        EXPECT_EQ(blank->raw(block), source_->raw(block)) << "block " << block;
+        EXPECT_EQ(Memory(*blank, block), Memory(*source_, block)) << "block " << block;
     }
 
     ASSERT_EQ(OnReader("dump", {"-o", Path("copy.json")}).status, 0);
@@ -162,7 +168,9 @@ TEST_F(CliTest, RestoreWithTrailersGivesABlankCardTheKeysOfTheDump) {
     ASSERT_EQ(restored.status, 0) << restored.err;
     const auto report = nlohmann::json::parse(restored.out);
     EXPECT_EQ(report["written"], report["verified"]);
-    for (int block = 1; block < 64; ++block) EXPECT_EQ(blank->raw(block), source->raw(block)) << "block " << block;
+    for (int block = 1; block < 64; ++block) {
+        EXPECT_EQ(Memory(*blank, block), Memory(*source, block)) << "block " << block;
+    }
     // The blank card now opens with the dump's keys only.
     EXPECT_EQ(OnReader("read", {"4", "--key", "5A3C96E10F7B"}).status, 0);
 }
@@ -289,7 +297,7 @@ TEST_F(CliTest, APortGivenAsDevicePathIsOpenedAndPortsListsIt) {
 TEST_F(CliTest, BlockCommandsReadWriteAndChangeValues) {
     const std::string data = "00112233445566778899AABBCCDDEEFF";
     ASSERT_EQ(OnReader("write", {"6", data}).status, 0);
-    EXPECT_EQ(Hex(source_->raw(6)), data);
+    EXPECT_EQ(Hex(Memory(*source_, 6)), data);
     const RunResult read = OnReader("read", {"6"});
     EXPECT_EQ(read.out, data + "\n") << read.err;
 
