@@ -207,6 +207,16 @@ TEST_F(CliTest, AclAndValueDecodeAccessBytesAndValueBlocks) {
     EXPECT_THAT(Zelkor({"acl", "FF0780"}).out, HasSubstr("FF0780"));
 }
 
+TEST_F(CliTest, EveryCommandHasHelp) {
+    for (const char *command : {"ports", "info", "apdu", "keys", "dump", "restore", "diff", "convert", "acl", "value",
+                                "read", "write", "value-op"}) {
+        const RunResult help = Zelkor({command, "--help"});
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_THAT(help.out, HasSubstr(std::string("Usage: zelkor ") + command)) << command;
+    }
+    EXPECT_EQ(sim_.FrameCount(), 0u);
+}
+
 TEST_F(CliTest, UsageErrorsExitWith2AndSendNothing) {
     const std::string data = "00112233445566778899AABBCCDDEEFF";
     const std::vector<std::vector<std::string>> cases = {
