@@ -140,8 +140,9 @@ void CheckWriteAllowed(ReaderAccess &reader, const card::CardIdentity &identity,
     }
 }
 
-// A trailer is read back with its new key; key A never reads back, so only
-// the access bytes (and key B where readable) are compared.
+// A trailer is read back after authenticating with the new key of the type
+// given; key A never reads back and key B only under some access bits, so
+// the access bytes are what is compared.
 bool VerifyTrailer(ReaderAccess &reader, int sector, const card::Block &data, const BlockKey &key) {
     BlockKey new_key = key;
     std::copy_n(data.begin() + (key.type == card::KeyType::A ? 0 : 10), 6, new_key.key.begin());

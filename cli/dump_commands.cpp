@@ -34,9 +34,7 @@ struct RestoreOptions {
 };
 
 std::string IdentityText(const card::CardIdentity &identity) {
-    std::string text = "MIFARE Classic " + std::string(card::KindName(*identity.kind)) + ", UID " +
-                       card::ToHex(identity.uid);
-    return text;
+    return "MIFARE Classic " + std::string(card::KindName(*identity.kind)) + ", UID " + card::ToHex(identity.uid);
 }
 
 // Finds the keys (known ones kept, the rest searched) and reads every block
