@@ -95,23 +95,24 @@ void Simulator::SetWireBaud(int baud) {
 
 std::vector<Bytes> Simulator::Frames() const {
     std::lock_guard lock(mutex_);
-    return frames_;
+    return std::vector<Bytes>(frames_.begin(), frames_.end());
 }
 
 std::size_t Simulator::FrameCount() const {
     std::lock_guard lock(mutex_);
-    return frames_.size();
+    return frame_count_;
 }
 
 bool Simulator::WaitForFrames(std::size_t count, int timeout_ms) const {
     std::unique_lock lock(mutex_);
     return frames_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                               [&] { return frames_.size() >= count; });
+                               [&] { return frame_count_ >= count; });
 }
 
 void Simulator::ClearFrames() {
     std::lock_guard lock(mutex_);
     frames_.clear();
+    frame_count_ = 0;
 }
 
 int Simulator::reader_baud() const {
@@ -205,6 +206,8 @@ void Simulator::HandleCommand(const Command &command) {
     {
         std::lock_guard lock(mutex_);
         frames_.push_back(command.raw);
+        if (frames_.size() > kFrameHistory) frames_.pop_front();
+        ++frame_count_;
         if (!script_.empty()) {
             reaction = std::move(script_.front());
             script_.pop_front();

@@ -107,6 +107,20 @@ TEST_F(CardSessionTest, IdentifySearchAndDumpTheWholeCard) {
     EXPECT_EQ(dump.uid, identity.uid);
 }
 
+TEST_F(CardSessionTest, IdentifyWakesAHaltedCardAndNamesOtherCards) {
+    ASSERT_EQ(PauseCard(), 1);
+    EXPECT_EQ(Identify().kind, zc::CardKind::Classic1K);
+    model_->PutCard(sim::MakeDemoS70());
+    EXPECT_EQ(Identify().kind, zc::CardKind::Classic4K);
+    model_->PutCard(sim::MakeDemoCpuCard());
+    const zc::CardIdentity cpu = Identify();
+    EXPECT_EQ(cpu.type_code, 13);
+    EXPECT_FALSE(cpu.kind.has_value());
+    EXPECT_TRUE(zc::ReadCard(*link_, cpu, {}, {}, {}).partial);
+    model_->RemoveCard();
+    EXPECT_FALSE(link_->Identify().has_value());
+}
+
 TEST_F(CardSessionTest, CancelledSearchKeepsWhatItFound) {
     const zc::CardIdentity identity = Identify();
     std::stop_source stop;
