@@ -98,6 +98,10 @@ TEST_F(CliTest, KeysSearchesADictionaryAndWritesTheKeyMap) {
     }
     EXPECT_FALSE(map.contains("Partial"));
     EXPECT_THAT(run.err, HasSubstr("sector 15"));
+
+    // The key map opens every sector for a dump on its own.
+    const RunResult dump = OnReader("dump", {"--no-builtin", "-k", Path("found.json"), "-o", Path("card.mct")});
+    EXPECT_EQ(dump.status, 0) << dump.err;
 }
 
 TEST_F(CliTest, DumpsInEveryFormatCompareEqualAndDiffShowsAChange) {
