@@ -1,0 +1,55 @@
+#include "card_text.h"
+
+#include <cstdio>
+
+#include "card/hex.h"
+
+namespace zelkor::cli {
+
+std::string BlockText(const card::CardImage &image, int block) {
+    std::string text;
+    const auto &data = image.blocks[static_cast<std::size_t>(block)];
+    for (int i = 0; i < card::kBlockSize; ++i) {
+        char piece[4];
+        if (image.ByteKnown(block, i)) {
+            std::snprintf(piece, sizeof piece, "%02X", data[static_cast<std::size_t>(i)]);
+        } else {
+            std::snprintf(piece, sizeof piece, "??");
+        }
+        if (i > 0) text += ' ';
+        text += piece;
+    }
+    return text;
+}
+
+std::string KeyText(const std::optional<card::Key> &key) {
+    return key ? card::KeyToHex(*key) : std::string(12, '-');
+}
+
+std::string SectorMap(std::span<const card::SectorKeys> keys) {
+    std::string text;
+    for (std::size_t sector = 0; sector < keys.size(); ++sector) {
+        char line[80];
+        std::snprintf(line, sizeof line, "sector %2zu  A %s  B %s\n", sector, KeyText(keys[sector].a).c_str(),
+                      KeyText(keys[sector].b).c_str());
+        text += line;
+    }
+    return text;
+}
+
+std::string KeySummary(std::span<const card::SectorKeys> keys) {
+    int both = 0;
+    int one = 0;
+    for (const auto &sector : keys) {
+        if (sector.Complete()) {
+            ++both;
+        } else if (sector.a || sector.b) {
+            ++one;
+        }
+    }
+    const int none = static_cast<int>(keys.size()) - both - one;
+    return "sectors with both keys: " + std::to_string(both) + " of " + std::to_string(keys.size()) +
+           ", one key: " + std::to_string(one) + ", none: " + std::to_string(none);
+}
+
+}  // namespace zelkor::cli

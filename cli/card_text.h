@@ -1,0 +1,21 @@
+// Card data as the program shows it: blocks with unknown bytes, keys that
+// may be unknown, the sector map of a key search.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "card/card_image.h"
+
+namespace zelkor::cli {
+
+// "48 65 6C ?? …": two digits per byte, "??" for an unknown one.
+std::string BlockText(const card::CardImage &image, int block);
+// "FFFFFFFFFFFF", or "------------" when unknown.
+std::string KeyText(const std::optional<card::Key> &key);
+// One line per sector: "sector  0  A FFFFFFFFFFFF  B ------------".
+std::string SectorMap(std::span<const card::SectorKeys> keys);
+// "Sectors with both keys: 14 of 16, one key: 1, none: 1".
+std::string KeySummary(std::span<const card::SectorKeys> keys);
+
+}  // namespace zelkor::cli

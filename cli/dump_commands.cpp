@@ -1,0 +1,229 @@
+// zelkor dump, zelkor restore: a whole card into a file and back.
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "card/card_dump.h"
+#include "card/dump_formats.h"
+#include "card/hex.h"
+#include "card/key_files.h"
+#include "card/restore.h"
+#include "card_text.h"
+#include "dump_files.h"
+#include "commands.h"
+#include "key_sources.h"
+#include "progress_display.h"
+#include "reader_access.h"
+
+namespace zelkor::cli {
+namespace {
+
+struct DumpOptions {
+    ReaderOptions reader;
+    KeySourceOptions sources;
+    std::string output;
+};
+
+struct RestoreOptions {
+    ReaderOptions reader;
+    KeySourceOptions sources;
+    std::string input;
+    bool trailers = false;
+    bool force = false;
+    bool dry_run = false;
+};
+
+std::string IdentityText(const card::CardIdentity &identity) {
+    return "MIFARE Classic " + std::string(card::KindName(*identity.kind)) + ", UID " + card::ToHex(identity.uid);
+}
+
+// Finds the keys (known ones kept, the rest searched) and reads every block
+// they open.
+card::CardImage ReadWholeCard(Program &program, ReaderAccess &reader, const card::CardIdentity &identity,
+                              const LoadedKeys &keys) {
+    const card::KeySearchResult search = RunKeySearch(program, reader.link(), *identity.kind, keys);
+    program.Note(KeySummary(search.keys));
+    ProgressDisplay display(program.console());
+    card::CardImage image = card::ReadCard(reader.link(), identity, search.keys, display.Callback(),
+                                           program.stop_token());
+    if (search.cancelled || search.card_lost) image.partial = true;
+    return image;
+}
+
+int RunDump(Program &program, const DumpOptions &options) {
+    if (!card::FormatForPath(options.output)) {
+        throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
+    }
+    const LoadedKeys keys = LoadKeySources(options.sources, true);
+    CheckWritable(options.output);
+    ReaderAccess reader(options.reader);
+    const card::CardIdentity identity = reader.IdentifyClassic();
+    program.Note(IdentityText(identity));
+    const card::CardImage image = ReadWholeCard(program, reader, identity, keys);
+
+    std::vector<std::string> warnings;
+    card::SaveDump(options.output, image, &warnings);
+    for (const auto &warning : warnings) program.Note(options.output + ": " + warning);
+    const std::string counts = std::to_string(image.KnownBlockCount()) + " of " +
+                               std::to_string(image.block_count()) + " blocks read";
+    program.Note("wrote " + options.output + ": " + counts + (image.partial ? " (partial)" : ""));
+    if (program.json()) {
+        const nlohmann::json summary = {{"file", options.output},
+                                        {"uid", card::ToHex(identity.uid)},
+                                        {"card", card::KindName(image.kind)},
+                                        {"blocks_read", image.KnownBlockCount()},
+                                        {"blocks", image.block_count()},
+                                        {"partial", image.partial}};
+        program.Result(summary.dump(2) + "\n");
+    }
+    return image.partial ? kExitFailure : kExitSuccess;
+}
+
+std::string BlockName(int block) {
+    return block < 0 ? std::string("card") : "block " + std::to_string(block);
+}
+
+// "1-2, 6, 9-10".
+std::string BlockRanges(const std::vector<int> &blocks) {
+    std::string text;
+    for (std::size_t i = 0; i < blocks.size();) {
+        std::size_t end = i;
+        while (end + 1 < blocks.size() && blocks[end + 1] == blocks[end] + 1) ++end;
+        if (!text.empty()) text += ", ";
+        text += std::to_string(blocks[i]);
+        if (end > i) text += "-" + std::to_string(blocks[end]);
+        i = end + 1;
+    }
+    return text;
+}
+
+// Fatal problems one by one, then the blocks skipped or noted, grouped by
+// reason, then the counts.
+std::string PlanText(const card::RestorePlan &plan) {
+    std::string text;
+    std::vector<std::pair<std::string, std::vector<int>>> groups;
+    for (const auto &step : plan.steps) {
+        if (step.fatal) {
+            text += "FATAL: " + BlockName(step.block) + ": " + step.reason + "\n";
+            continue;
+        }
+        if (step.action == card::StepAction::Write && step.reason.empty()) continue;
+        const std::string label = (step.action == card::StepAction::Skip ? "skip: " : "note: ") + step.reason;
+        if (step.block < 0) {
+            text += label + "\n";
+            continue;
+        }
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto &g) { return g.first == label; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {label, {}});
+        group->second.push_back(step.block);
+    }
+    for (const auto &[label, blocks] : groups) {
+        text += label + (blocks.size() > 1 ? " (blocks " : " (block ") + BlockRanges(blocks) + ")\n";
+    }
+    text += std::to_string(plan.WriteCount()) + " block(s) to write, " + std::to_string(plan.SkipCount()) +
+            " to skip";
+    return text;
+}
+
+nlohmann::json PlanJson(const card::RestorePlan &plan) {
+    nlohmann::json steps = nlohmann::json::array();
+    for (const auto &step : plan.steps) {
+        nlohmann::json entry = {{"block", step.block},
+                                {"action", step.action == card::StepAction::Write ? "write" : "skip"},
+                                {"fatal", step.fatal}};
+        if (step.key) entry["key"] = std::string(1, card::KeyLetter(*step.key));
+        if (!step.reason.empty()) entry["reason"] = step.reason;
+        steps.push_back(entry);
+    }
+    return steps;
+}
+
+std::vector<card::Key> KeysOfImage(const card::CardImage &image) { return card::KeysOfMap(image.keys); }
+
+card::RestoreReport WritePlan(Program &program, ReaderAccess &reader, const card::RestorePlan &plan) {
+    ProgressDisplay display(program.console());
+    return card::Restore(reader.link(), plan, display.Callback(), program.stop_token());
+}
+
+int RunRestore(Program &program, const RestoreOptions &options) {
+    // Every file is read before the card is touched.
+    const card::CardImage file = LoadDumpFile(options.input);
+    const LoadedKeys keys = LoadKeySources(options.sources, true, KeysOfImage(file));
+    ReaderAccess reader(options.reader);
+    const card::CardIdentity identity = reader.IdentifyClassic();
+    program.Note(IdentityText(identity));
+    const card::CardImage card_now = ReadWholeCard(program, reader, identity, keys);
+    if (program.stop_token().stop_requested()) throw CardError("stopped before anything was written");
+
+    const card::RestorePlan plan = card::PlanRestore(file, card_now, {options.trailers, options.force});
+    program.Note(PlanText(plan));
+    nlohmann::json out = {{"plan", PlanJson(plan)}, {"dry_run", options.dry_run}};
+    if (plan.HasFatal()) {
+        program.Note("nothing written: the plan has fatal problems");
+        if (program.json()) program.Result(out.dump(2) + "\n");
+        return kExitFailure;
+    }
+    if (options.dry_run) {
+        if (program.json()) program.Result(out.dump(2) + "\n");
+        return kExitSuccess;
+    }
+    const card::RestoreReport report = WritePlan(program, reader, plan);
+    for (const auto &failure : report.failures) program.Note(BlockName(failure.block) + ": " + failure.message);
+    program.Note(std::to_string(report.written) + " block(s) written, " + std::to_string(report.skipped) +
+                 " skipped, " + std::to_string(report.verified) + " verified" +
+                 (report.cancelled ? " (stopped by the user)" : ""));
+    if (program.json()) {
+        nlohmann::json failures = nlohmann::json::array();
+        for (const auto &failure : report.failures) {
+            failures.push_back({{"block", failure.block}, {"message", failure.message}});
+        }
+        out["written"] = report.written;
+        out["skipped"] = report.skipped;
+        out["verified"] = report.verified;
+        out["failures"] = failures;
+        out["cancelled"] = report.cancelled;
+        program.Result(out.dump(2) + "\n");
+    }
+    return report.ok() ? kExitSuccess : kExitFailure;
+}
+
+void AddDumpCommand(Program &program) {
+    auto options = std::make_shared<DumpOptions>();
+    CLI::App *command = program.app().add_subcommand(
+        "dump", "Read every block the keys open into a file (.mct .bin .mfd .json .nfc)");
+    AddReaderOptions(program, command, options->reader);
+    AddKeySourceOptions(command, options->sources);
+    command->add_option("-o,--output", options->output, "Dump file; its extension chooses the format")
+        ->required()
+        ->type_name("FILE");
+    program.AddJsonOption(command);
+    program.Register(command, [&program, options] { return RunDump(program, *options); });
+}
+
+void AddRestoreCommand(Program &program) {
+    auto options = std::make_shared<RestoreOptions>();
+    CLI::App *command = program.app().add_subcommand(
+        "restore", "Write a dump back onto a card after a check that lists every problem; every block written "
+                   "is read back and compared");
+    AddReaderOptions(program, command, options->reader);
+    AddKeySourceOptions(command, options->sources);
+    command->add_option("-i,--input", options->input, "Dump file to write (any format)")
+        ->required()
+        ->type_name("FILE");
+    command->add_flag("--trailers", options->trailers, "Write sector trailers too (keys and access bits)");
+    command->add_flag("--force", options->force,
+                      "Write even onto a card with another UID, and trailers whose access bits can never be "
+                      "written again");
+    command->add_flag("--dry-run", options->dry_run, "Show the plan only; write nothing");
+    program.AddJsonOption(command);
+    program.Register(command, [&program, options] { return RunRestore(program, *options); });
+}
+
+}  // namespace
+
+void AddDumpCommands(Program &program) {
+    AddDumpCommand(program);
+    AddRestoreCommand(program);
+}
+
+}  // namespace zelkor::cli

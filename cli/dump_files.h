@@ -1,0 +1,16 @@
+// Dump files as the commands load them.
+#pragma once
+
+#include <string>
+
+#include "card/card_image.h"
+
+namespace zelkor::cli {
+
+// Loads a dump of any format (FileError when malformed). Formats without a
+// UID field (.mct, .bin, .mfd) carry it in the manufacturer block: a 4-byte
+// UID followed by its check byte (the XOR of the four) is taken from there,
+// so that comparing and restoring see the same UID whatever the format.
+card::CardImage LoadDumpFile(const std::string &path);
+
+}  // namespace zelkor::cli

@@ -1,0 +1,123 @@
+// zelkor diff, zelkor convert: dump files of any format, no reader involved.
+#include <nlohmann/json.hpp>
+
+#include "card/card_layout.h"
+#include "card/dump_diff.h"
+#include "card/dump_formats.h"
+#include "card/hex.h"
+#include "card_text.h"
+#include "dump_files.h"
+#include "commands.h"
+
+namespace zelkor::cli {
+namespace {
+
+std::string BlockOrAbsent(const card::CardImage &image, int block) {
+    return block < image.block_count() ? BlockText(image, block) : std::string("(no such block)");
+}
+
+// "      ^^    ^^": under each differing byte of a BlockText line.
+std::string Markers(card::ByteMask differing) {
+    std::string text;
+    for (int i = 0; i < card::kBlockSize; ++i) {
+        if (i > 0) text += ' ';
+        text += (differing >> i & 1) != 0 ? "^^" : "  ";
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+std::string DiffText(const card::CardImage &a, const card::CardImage &b, const card::DumpDifference &diff) {
+    std::string text;
+    if (diff.kinds_differ) {
+        text += "card: " + std::string(card::KindName(a.kind)) + " / " + std::string(card::KindName(b.kind)) + "\n";
+    }
+    if (diff.uids_differ) text += "UID: " + card::ToHex(a.uid) + " / " + card::ToHex(b.uid) + "\n";
+    for (const auto &block : diff.blocks) {
+        text += "block " + std::to_string(block.block) + " (sector " +
+                std::to_string(card::SectorOfBlock(block.block)) + ")\n";
+        text += "  < " + BlockOrAbsent(a, block.block) + "\n";
+        text += "  > " + BlockOrAbsent(b, block.block) + "\n";
+        text += "    " + Markers(block.differing) + "\n";
+    }
+    return text;
+}
+
+nlohmann::json DiffJson(const card::CardImage &a, const card::CardImage &b, const card::DumpDifference &diff) {
+    nlohmann::json blocks = nlohmann::json::array();
+    for (const auto &block : diff.blocks) {
+        nlohmann::json bytes = nlohmann::json::array();
+        for (int i = 0; i < card::kBlockSize; ++i) {
+            if ((block.differing >> i & 1) != 0) bytes.push_back(i);
+        }
+        blocks.push_back({{"block", block.block},
+                          {"a", BlockOrAbsent(a, block.block)},
+                          {"b", BlockOrAbsent(b, block.block)},
+                          {"differing_bytes", bytes}});
+    }
+    return {{"equal", diff.equal()},
+            {"kinds_differ", diff.kinds_differ},
+            {"uids_differ", diff.uids_differ},
+            {"blocks", blocks}};
+}
+
+void AddDiffCommand(Program &program) {
+    struct Options {
+        std::string first;
+        std::string second;
+    };
+    auto options = std::make_shared<Options>();
+    CLI::App *command = program.app().add_subcommand(
+        "diff", "Compare two dumps of any formats block by block; exit status 0 when equal, 1 when not");
+    command->add_option("A", options->first, "First dump (.mct .bin .mfd .json .nfc)")->required();
+    command->add_option("B", options->second, "Second dump")->required();
+    program.AddJsonOption(command);
+    program.Register(command, [&program, options] {
+        const card::CardImage a = LoadDumpFile(options->first);
+        const card::CardImage b = LoadDumpFile(options->second);
+        const card::DumpDifference diff = card::DiffDumps(a, b);
+        if (program.json()) {
+            program.Result(DiffJson(a, b, diff).dump(2) + "\n");
+        } else if (diff.equal()) {
+            program.Note("the dumps are equal");
+        } else {
+            program.Result(DiffText(a, b, diff));
+            program.Note(std::to_string(diff.blocks.size()) + " block(s) differ");
+        }
+        return diff.equal() ? kExitSuccess : kExitFailure;
+    });
+}
+
+void AddConvertCommand(Program &program) {
+    struct Options {
+        std::string input;
+        std::string output;
+    };
+    auto options = std::make_shared<Options>();
+    CLI::App *command = program.app().add_subcommand(
+        "convert", "Convert a dump between formats, chosen by extension (.mct .bin .mfd .json .nfc)");
+    command->add_option("IN", options->input, "Dump to read")->required();
+    command->add_option("OUT", options->output, "Dump to write")->required();
+    program.Register(command, [&program, options] {
+        if (!card::FormatForPath(options->output)) {
+            throw UsageError(options->output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
+        }
+        const card::CardImage image = LoadDumpFile(options->input);
+        std::vector<std::string> warnings;
+        card::SaveDump(options->output, image, &warnings);
+        for (const auto &warning : warnings) program.Note(options->output + ": " + warning);
+        program.Note("wrote " + options->output + " (" + std::string(card::KindName(image.kind)) + ", " +
+                     std::to_string(image.KnownBlockCount()) + " of " + std::to_string(image.block_count()) +
+                     " blocks known" + (image.partial ? ", partial" : "") + ")");
+        return kExitSuccess;
+    });
+}
+
+}  // namespace
+
+void AddFileCommands(Program &program) {
+    AddDiffCommand(program);
+    AddConvertCommand(program);
+}
+
+}  // namespace zelkor::cli

@@ -1,0 +1,97 @@
+#include "key_sources.h"
+
+#include <algorithm>
+#include <cctype>
+#include <span>
+
+#include "card/dump_formats.h"
+#include "card/hex.h"
+#include "card/key_files.h"
+#include "progress_display.h"
+
+namespace zelkor::cli {
+namespace {
+
+bool IsKeyMapFile(const std::string &path) {
+    return path.size() >= 5 && std::equal(path.end() - 5, path.end(), ".json", [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
+
+// Notes each key the search's map gained since `shown`, and remembers it.
+void NoteNewKeys(Program &program, std::span<const card::SectorKeys> now, std::vector<card::SectorKeys> &shown) {
+    if (shown.size() < now.size()) shown.resize(now.size());
+    for (std::size_t sector = 0; sector < now.size(); ++sector) {
+        for (card::KeyType type : {card::KeyType::A, card::KeyType::B}) {
+            const auto &key = now[sector].Of(type);
+            if (!key || shown[sector].Of(type) == key) continue;
+            shown[sector].Of(type) = key;
+            program.Note("sector " + std::to_string(sector) + ": key " + card::KeyLetter(type) + " " +
+                         card::KeyToHex(*key));
+        }
+    }
+}
+
+void MergeKnown(std::vector<card::SectorKeys> &into, const std::vector<card::SectorKeys> &from) {
+    if (into.size() < from.size()) into.resize(from.size());
+    for (std::size_t sector = 0; sector < from.size(); ++sector) {
+        if (from[sector].a && !into[sector].a) into[sector].a = from[sector].a;
+        if (from[sector].b && !into[sector].b) into[sector].b = from[sector].b;
+    }
+}
+
+}  // namespace
+
+void AddKeySourceOptions(CLI::App *command, KeySourceOptions &options) {
+    command->add_option("-k,--keys", options.files,
+                        "Key file: a dictionary (one 12-digit hexadecimal key a line, # comments) or a key map "
+                        "(.json, as `zelkor keys` writes it); repeatable")
+        ->allow_extra_args(false)
+        ->type_name("FILE");
+    command->add_flag("--no-builtin", options.no_builtin, "Leave out the built-in list of well-known keys");
+}
+
+LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known, const std::vector<card::Key> &extra) {
+    LoadedKeys loaded;
+    std::vector<card::Key> candidates = extra;
+    for (const auto &file : options.files) {
+        if (IsKeyMapFile(file)) {
+            const auto map = card::LoadKeyMap(file);
+            if (maps_as_known) {
+                MergeKnown(loaded.known, map);
+            }
+            const auto keys = card::KeysOfMap(map);
+            candidates.insert(candidates.end(), keys.begin(), keys.end());
+        } else {
+            const auto keys = card::LoadKeyDictionary(file);
+            candidates.insert(candidates.end(), keys.begin(), keys.end());
+        }
+    }
+    if (!options.no_builtin) {
+        const auto builtin = card::BuiltinKeys();
+        candidates.insert(candidates.end(), builtin.begin(), builtin.end());
+    }
+    loaded.dictionary = card::UniqueKeys(candidates);
+    if (loaded.dictionary.empty() && loaded.known.empty()) {
+        throw UsageError("no keys to try: give a key file with -k or leave out --no-builtin");
+    }
+    return loaded;
+}
+
+card::KeySearchResult RunKeySearch(Program &program, card::CardLink &link, card::CardKind kind,
+                                   const LoadedKeys &keys) {
+    std::vector<card::SectorKeys> known = keys.known;
+    if (!known.empty()) known.resize(static_cast<std::size_t>(card::SectorCount(kind)));
+    std::vector<card::SectorKeys> shown = known;
+    ProgressDisplay display(program.console());
+    const auto progress = [&](const card::Progress &step) {
+        NoteNewKeys(program, step.keys, shown);
+        display.Show(step);
+    };
+    card::KeySearchResult result =
+        card::SearchKeys(link, kind, keys.dictionary, progress, program.stop_token(), known);
+    NoteNewKeys(program, result.keys, shown);
+    return result;
+}
+
+}  // namespace zelkor::cli

@@ -1,0 +1,40 @@
+// Where keys come from for keys, dump and restore (-k files and the built-in
+// list), and the key search run with its progress line and running sector map.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "card/card_image.h"
+#include "card/card_link.h"
+#include "card/key_search.h"
+#include "program.h"
+
+namespace zelkor::cli {
+
+struct KeySourceOptions {
+    std::vector<std::string> files;
+    bool no_builtin = false;
+};
+
+// -k/--keys FILE (repeatable) and --no-builtin on `command`.
+void AddKeySourceOptions(CLI::App *command, KeySourceOptions &options);
+
+struct LoadedKeys {
+    std::vector<card::SectorKeys> known;  // from key maps, per sector
+    std::vector<card::Key> dictionary;    // candidates for the search, each once
+};
+
+// Reads every file before the reader is touched (FileError on a bad one).
+// Key maps (.json) give known keys when `maps_as_known`, otherwise their keys
+// join the dictionary first; text files are dictionaries. `extra` keys come
+// before the files' (a dump's own keys, for instance).
+LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known,
+                          const std::vector<card::Key> &extra = {});
+
+// Searches the card's keys, showing progress and each key as it is found on
+// standard error.
+card::KeySearchResult RunKeySearch(Program &program, card::CardLink &link, card::CardKind kind,
+                                   const LoadedKeys &keys);
+
+}  // namespace zelkor::cli

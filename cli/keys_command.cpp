@@ -1,0 +1,82 @@
+// zelkor keys: the key map of every sector for key A and key B.
+#include <nlohmann/json.hpp>
+
+#include "card/dump_formats.h"
+#include "card/hex.h"
+#include "card/key_files.h"
+#include "card_text.h"
+#include "commands.h"
+#include "key_sources.h"
+#include "reader_access.h"
+
+namespace zelkor::cli {
+namespace {
+
+struct KeysOptions {
+    ReaderOptions reader;
+    KeySourceOptions sources;
+    std::string output;
+};
+
+// The key-map layout, marked as partial when the search did not finish.
+std::string KeyMapText(const card::KeySearchResult &result, const card::CardIdentity &identity, bool partial) {
+    nlohmann::json map = nlohmann::json::parse(card::WriteKeyMap(result.keys));
+    map["Created"] = "zelkor";
+    map["UID"] = card::ToHex(identity.uid);
+    if (partial) map["Partial"] = true;
+    return map.dump(2) + "\n";
+}
+
+std::string StatusText(const card::KeySearchResult &result) {
+    if (result.cancelled) return "stopped by the user";
+    if (result.card_lost) return "the card left the field";
+    return result.complete ? "every key found" : "search finished";
+}
+
+int RunKeys(Program &program, const KeysOptions &options) {
+    const LoadedKeys keys = LoadKeySources(options.sources, false);
+    if (!options.output.empty()) CheckWritable(options.output);
+    ReaderAccess reader(options.reader);
+    const card::CardIdentity identity = reader.IdentifyClassic();
+    const card::KeySearchResult result = RunKeySearch(program, reader.link(), *identity.kind, keys);
+    const bool partial = result.cancelled || result.card_lost;
+
+    program.Note(SectorMap(result.keys) + KeySummary(result.keys) + "; " + StatusText(result) + " after " +
+                 std::to_string(result.authentications) + " authentications");
+    const std::string map = KeyMapText(result, identity, partial);
+    if (!options.output.empty()) {
+        try {
+            card::WriteWholeFile(options.output, map);
+        } catch (const card::FileError &) {
+            program.Result(map);  // the keys found are not lost
+            throw;
+        }
+        program.Note("wrote " + options.output + (partial ? " (partial)" : ""));
+        if (program.json()) {
+            const nlohmann::json summary = {{"file", options.output},
+                                            {"complete", result.complete},
+                                            {"partial", partial},
+                                            {"authentications", result.authentications}};
+            program.Result(summary.dump(2) + "\n");
+        }
+    } else {
+        program.Result(map);
+    }
+    return partial ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace
+
+void AddKeysCommand(Program &program) {
+    auto options = std::make_shared<KeysOptions>();
+    CLI::App *command = program.app().add_subcommand(
+        "keys", "Find key A and key B of every sector (built-in keys and -k dictionaries)");
+    AddReaderOptions(program, command, options->reader);
+    AddKeySourceOptions(command, options->sources);
+    command->add_option("-o,--output", options->output, "Write the key map (JSON) into FILE instead of standard output")
+        ->type_name("FILE");
+    program.AddJsonOption(command);
+    program.Register(command, [&program, options] { return RunKeys(program, *options); });
+}
+
+}  // namespace zelkor::cli

@@ -1,0 +1,338 @@
+// POSIX implementation of the program's system interface: descriptor 1
+// through a pipe, signals through sigwait on a thread of its own, device
+// paths published as symbolic links, /dev and /sys for the device list, and
+// the C library's iconv for GBK.
+#include "platform.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <iconv.h>
+#include <limits.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/port_names.h"
+
+namespace zelkor::cli::platform {
+namespace {
+
+void WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // a closed reader: nothing more can be shown
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+std::string RealPath(const std::string &path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+std::string BaseName(const std::string &path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+// ---- Standard output capture ---------------------------------------------
+
+struct OutputCapture::State {
+    int saved_fd = -1;
+    int read_fd = -1;
+    Sink sink;
+    std::thread reader;
+};
+
+OutputCapture::OutputCapture() : state_(std::make_unique<State>()) {}
+
+OutputCapture::~OutputCapture() { Stop(); }
+
+bool OutputCapture::Start(Sink sink, std::string *error) {
+    if (state_->saved_fd >= 0) return true;
+    // Without a descriptor 1 the pipe could take its number: give it one.
+    if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+        const int null_fd = ::open("/dev/null", O_WRONLY);
+        if (null_fd >= 0 && null_fd != STDOUT_FILENO) {
+            ::dup2(null_fd, STDOUT_FILENO);
+            ::close(null_fd);
+        }
+    }
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        *error = std::string("cannot create a pipe: ") + std::strerror(errno);
+        return false;
+    }
+    std::fflush(stdout);
+    const int saved = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (saved < 0 || ::dup2(fds[1], STDOUT_FILENO) < 0) {
+        *error = std::string("cannot redirect standard output: ") + std::strerror(errno);
+        if (saved >= 0) ::close(saved);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return false;
+    }
+    ::close(fds[1]);
+    state_->saved_fd = saved;
+    state_->read_fd = fds[0];
+    state_->sink = std::move(sink);
+    // The thread reads until every write end is gone, which Stop brings about.
+    state_->reader = std::thread([state = state_.get()] {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(state->read_fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            state->sink(std::string_view(buffer, static_cast<std::size_t>(n)));
+        }
+    });
+    return true;
+}
+
+void OutputCapture::Stop() {
+    if (state_->saved_fd < 0) return;
+    std::fflush(stdout);
+    ::dup2(state_->saved_fd, STDOUT_FILENO);  // closes the pipe's last write end
+    ::close(state_->saved_fd);
+    state_->saved_fd = -1;
+    if (state_->reader.joinable()) state_->reader.join();
+    ::close(state_->read_fd);
+    state_->read_fd = -1;
+}
+
+void OutputCapture::WriteResult(std::string_view text) {
+    WriteAll(state_->saved_fd >= 0 ? state_->saved_fd : STDOUT_FILENO, text);
+}
+
+// ---- Interrupts ------------------------------------------------------------
+
+// SIGINT and SIGTERM are blocked in the constructing thread, and so in every
+// thread started after it (the capture and the library's receive thread);
+// only the watch thread takes them, so no library call is ever interrupted.
+struct InterruptWatch::State {
+    sigset_t signals{};
+    sigset_t previous_mask{};
+    std::atomic<bool> done{false};
+    std::thread watcher;
+};
+
+InterruptWatch::InterruptWatch(std::stop_source source, std::function<void()> on_first)
+    : state_(std::make_unique<State>()) {
+    sigemptyset(&state_->signals);
+    sigaddset(&state_->signals, SIGINT);
+    sigaddset(&state_->signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &state_->signals, &state_->previous_mask);
+    state_->watcher = std::thread([state = state_.get(), source, on_first]() mutable {
+        int count = 0;
+        for (;;) {
+            int received = 0;
+            if (sigwait(&state->signals, &received) != 0) continue;
+            if (state->done) return;
+            if (++count > 1) ::_exit(130);
+            source.request_stop();
+            if (on_first) on_first();
+        }
+    });
+}
+
+InterruptWatch::~InterruptWatch() {
+    state_->done = true;
+    pthread_kill(state_->watcher.native_handle(), SIGINT);
+    state_->watcher.join();
+    pthread_sigmask(SIG_SETMASK, &state_->previous_mask, nullptr);
+}
+
+// ---- Publishing a device path ----------------------------------------------
+
+namespace {
+
+// COM<n> in a private directory named by ZELKOR_PORT_DIR, where n is the
+// number the device has under the library's naming rule (1 when it has none).
+class SymlinkPort final : public PublishedPort {
+public:
+    SymlinkPort(std::string dir, std::string link, int number, std::optional<std::string> previous)
+        : dir_(std::move(dir)), link_(std::move(link)), number_(number), previous_(std::move(previous)) {}
+    ~SymlinkPort() override {
+        ::unlink(link_.c_str());
+        ::rmdir(dir_.c_str());
+        if (previous_) {
+            ::setenv(zelkor::platform::kPortDirVariable, previous_->c_str(), 1);
+        } else {
+            ::unsetenv(zelkor::platform::kPortDirVariable);
+        }
+    }
+    int number() const override { return number_; }
+
+private:
+    std::string dir_;
+    std::string link_;
+    int number_;
+    std::optional<std::string> previous_;
+};
+
+}  // namespace
+
+std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std::string *error) {
+    const std::string real = RealPath(device_path);
+    struct stat st {};
+    if (real.empty() || ::stat(real.c_str(), &st) != 0) {
+        *error = device_path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        *error = device_path + ": not a serial device";
+        return nullptr;
+    }
+    const char *tmp = std::getenv("TMPDIR");
+    std::string dir_template = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zelkor-port-XXXXXX";
+    if (::mkdtemp(dir_template.data()) == nullptr) {
+        *error = std::string("cannot create a private port directory: ") + std::strerror(errno);
+        return nullptr;
+    }
+    int number = zelkor::platform::PortNumberForDevice(BaseName(real).c_str());
+    if (number <= 0) number = 1;
+    const std::string link = dir_template + "/COM" + std::to_string(number);
+    if (::symlink(real.c_str(), link.c_str()) != 0) {
+        *error = std::string("cannot publish ") + device_path + ": " + std::strerror(errno);
+        ::rmdir(dir_template.c_str());
+        return nullptr;
+    }
+    const char *previous = std::getenv(zelkor::platform::kPortDirVariable);
+    std::optional<std::string> kept;
+    if (previous != nullptr) kept = previous;
+    ::setenv(zelkor::platform::kPortDirVariable, dir_template.c_str(), 1);
+    return std::make_unique<SymlinkPort>(dir_template, link, number, std::move(kept));
+}
+
+// ---- Device list -------------------------------------------------------------
+
+namespace {
+
+// Device path -> its name under /dev/serial/by-id, which names the adapter
+// and survives re-plugging.
+std::vector<std::pair<std::string, std::string>> StableNames() {
+    std::vector<std::pair<std::string, std::string>> names;
+    const std::string dir = "/dev/serial/by-id";
+    if (DIR *d = ::opendir(dir.c_str())) {
+        while (const dirent *e = ::readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            const std::string path = dir + "/" + e->d_name;
+            const std::string real = RealPath(path);
+            if (!real.empty()) names.emplace_back(real, path);
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+}  // namespace
+
+std::vector<SerialDevice> ListSerialDevices() {
+    const auto stable = StableNames();
+    std::vector<SerialDevice> devices;
+    for (const auto &port : zelkor::platform::ListPorts()) {
+        SerialDevice device;
+        device.number = port.number;
+        device.device = port.device;
+        const std::string real = RealPath(port.device);
+        if (!real.empty() && real != port.device) device.target = real;
+        for (const auto &[target, name] : stable) {
+            if (target == real) device.stable_name = name;
+        }
+        device.accessible = ::access(port.device.c_str(), R_OK | W_OK) == 0;
+        devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+std::string AccessHint(const std::vector<SerialDevice> &devices) {
+    const auto blocked = std::find_if(devices.begin(), devices.end(),
+                                      [](const SerialDevice &d) { return !d.accessible; });
+    if (blocked == devices.end()) return {};
+    struct stat st {};
+    if (::stat(blocked->device.c_str(), &st) != 0) return {};
+    const group *owner = ::getgrgid(st.st_gid);
+    if (owner == nullptr) return {};
+    const std::string name = owner->gr_name;
+    gid_t groups[NGROUPS_MAX];
+    const int count = ::getgroups(NGROUPS_MAX, groups);
+    const bool member = ::getegid() == st.st_gid ||
+                        std::find(groups, groups + std::max(count, 0), st.st_gid) != groups + std::max(count, 0);
+    if (member) {
+        return "You are in the group " + name + ", yet may not open " + blocked->device +
+               ": check its permissions (ls -l " + blocked->device + ").";
+    }
+    return "You may not open " + blocked->device + " (group " + name + "): add yourself to the group with\n"
+           "  sudo usermod -aG " + name + " $USER\nand log in again.";
+}
+
+void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void WriteStderr(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+
+// ---- GBK to UTF-8 -----------------------------------------------------------
+
+struct GbkToUtf8::State {
+    iconv_t converter = reinterpret_cast<iconv_t>(-1);
+    std::string pending;  // the start of a character split between chunks
+};
+
+GbkToUtf8::GbkToUtf8() : state_(std::make_unique<State>()) {
+    state_->converter = ::iconv_open("UTF-8", "GBK");
+}
+
+GbkToUtf8::~GbkToUtf8() {
+    if (state_->converter != reinterpret_cast<iconv_t>(-1)) ::iconv_close(state_->converter);
+}
+
+std::string GbkToUtf8::Convert(std::string_view gbk) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string input = state_->pending + std::string(gbk);
+    state_->pending.clear();
+    if (state_->converter == reinterpret_cast<iconv_t>(-1)) return input;
+    std::string out;
+    char *src = input.data();
+    std::size_t src_left = input.size();
+    char buffer[4096];
+    while (src_left > 0) {
+        char *dst = buffer;
+        std::size_t dst_left = sizeof buffer;
+        const std::size_t rc = ::iconv(state_->converter, &src, &src_left, &dst, &dst_left);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (rc != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) continue;
+        if (errno == EINVAL) {  // incomplete character at the end
+            state_->pending.assign(src, src_left);
+            break;
+        }
+        out += kReplacement;  // EILSEQ: skip one byte
+        ++src;
+        --src_left;
+    }
+    return out;
+}
+
+std::string GbkToUtf8::Finish() {
+    std::string rest;
+    if (!state_->pending.empty()) rest = "\xEF\xBF\xBD";
+    state_->pending.clear();
+    return rest;
+}
+
+}  // namespace zelkor::cli::platform

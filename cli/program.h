@@ -1,0 +1,81 @@
+// The program's frame: the command table, the conventions every command
+// shares (results on standard output, messages on standard error, exit
+// status 0 success, 1 reader or card failure, 2 usage or file error), the
+// capture of the library's trace and the stop request of Ctrl-C.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "console.h"
+
+namespace zelkor::cli {
+
+enum ExitStatus : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2 };
+
+// A problem with the command line or with a file named on it: exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The reader or the card failed: exit status 1.
+class CardError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// UsageError unless `path` can be written; checked before any card work so
+// that a long read is never lost to a bad output name. Leaves an existing
+// file as it is.
+void CheckWritable(const std::string &path);
+
+class Program {
+public:
+    Program();
+    ~Program();
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
+
+    CLI::App &app() { return app_; }
+    // Runs `run` when `command` is the one given on the command line; its
+    // result is the exit status.
+    void Register(CLI::App *command, std::function<int()> run);
+    // Parses the command line and runs the command; returns the exit status.
+    int Run(int argc, char **argv);
+
+    // --json on `command`.
+    void AddJsonOption(CLI::App *command);
+    // -v and --trace on `command`.
+    void AddTraceOptions(CLI::App *command);
+
+    bool json() const { return json_; }
+    Console &console() { return *console_; }
+    std::stop_token stop_token() const { return stop_.get_token(); }
+    // Results for standard output (never the library's trace).
+    void Result(std::string_view text);
+    // A line for standard error.
+    void Note(std::string_view text) { console_->Message(text); }
+
+private:
+    int RunCommand(const std::function<int()> &run);
+
+    CLI::App app_;
+    std::unique_ptr<Console> console_;
+    std::vector<std::pair<CLI::App *, std::function<int()>>> commands_;
+    std::stop_source stop_;
+    struct Capture;
+    std::unique_ptr<Capture> capture_;
+    bool json_ = false;
+    bool verbose_ = false;
+    std::string trace_file_;
+};
+
+}  // namespace zelkor::cli

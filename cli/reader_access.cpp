@@ -1,0 +1,80 @@
+#include "reader_access.h"
+
+#include <cctype>
+
+namespace zelkor::cli {
+namespace {
+
+bool AllDigits(std::string_view text) {
+    if (text.empty() || text.size() > 6) return false;
+    for (char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0) return false;
+    }
+    return true;
+}
+
+std::string PortName(const ReaderOptions &options, int number) {
+    const std::string com = "COM" + std::to_string(number);
+    return options.port == com || AllDigits(options.port) ? com : com + " (" + options.port + ")";
+}
+
+}  // namespace
+
+void AddReaderOptions(Program &program, CLI::App *command, ReaderOptions &options) {
+    command
+        ->add_option("-p,--port", options.port,
+                     "Port number as the library counts them (7 or COM7), or a device path "
+                     "(/dev/ttyUSB0, /dev/serial/by-id/...); `zelkor ports` lists them")
+        ->required()
+        ->type_name("PORT");
+    command->add_option("-b,--baud", options.baud, "Line speed in bit/s")
+        ->check(CLI::IsMember({2400, 4800, 9600, 19200, 38400, 57600, 115200}))
+        ->default_val(9600);
+    program.AddTraceOptions(command);
+}
+
+PortArgument ParsePortArgument(std::string_view text) {
+    std::string_view digits = text;
+    if (digits.size() > 3 && (digits.substr(0, 3) == "COM" || digits.substr(0, 3) == "com")) digits.remove_prefix(3);
+    if (AllDigits(digits)) {
+        const int number = std::stoi(std::string(digits));
+        if (number <= 0) throw UsageError("port numbers start at 1: " + std::string(text));
+        return {number, {}};
+    }
+    if (text.empty()) throw UsageError("no port given");
+    if (text.find('/') == std::string_view::npos) return {0, "/dev/" + std::string(text)};
+    return {0, std::string(text)};
+}
+
+ReaderAccess::ReaderAccess(const ReaderOptions &options) {
+    PortArgument port = ParsePortArgument(options.port);
+    if (!port.device.empty()) {
+        std::string error;
+        published_ = platform::PublishDevice(port.device, &error);
+        if (!published_) throw UsageError(error);
+        port.number = published_->number();
+    }
+    session_ = card::ReaderSession::Open(port.number, options.baud);
+    if (!session_) {
+        throw CardError("cannot open " + PortName(options, port.number) + " at " + std::to_string(options.baud) +
+                        " bit/s: the port is missing, held by another program or refuses the speed");
+    }
+    link_.emplace(*session_);
+}
+
+card::CardIdentity ReaderAccess::Identify() {
+    auto identity = link_->Identify();
+    if (!identity) throw CardError("no card answers in the reader's field");
+    return *identity;
+}
+
+card::CardIdentity ReaderAccess::IdentifyClassic() {
+    card::CardIdentity identity = Identify();
+    if (!identity.kind) {
+        throw CardError("the card in the field is not a MIFARE Classic 1K or 4K card (type code " +
+                        std::to_string(identity.type_code) + ")");
+    }
+    return identity;
+}
+
+}  // namespace zelkor::cli

@@ -1,0 +1,36 @@
+// Where the library's trace goes once it is captured from standard output:
+// converted from GBK to UTF-8, onto standard error with -v and into a file
+// with --trace FILE; otherwise it is dropped.
+#pragma once
+
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "console.h"
+#include "platform.h"
+
+namespace zelkor::cli {
+
+class TraceRouter {
+public:
+    // `file` may be null (no trace file).
+    TraceRouter(Console &console, bool verbose, std::ofstream *file)
+        : console_(console), verbose_(verbose), file_(file) {}
+
+    // Bytes as the library printed them; called on the capture thread.
+    void Accept(std::string_view gbk);
+    // After the capture stopped: the rest of an unfinished line.
+    void Finish();
+
+private:
+    void Emit(const std::string &utf8);
+
+    Console &console_;
+    const bool verbose_;
+    std::ofstream *file_;
+    platform::GbkToUtf8 decoder_;
+    std::string partial_line_;
+};
+
+}  // namespace zelkor::cli

@@ -1,0 +1,69 @@
+// Parts of the command-line program that a run against the simulator does
+// not show: the trace's GBK conversion across chunk borders, the progress
+// line's time estimate, and the port argument.
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform.h"
+#include "progress_display.h"
+#include "reader_access.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using zelkor::cli::platform::GbkToUtf8;
+
+const std::string kGbkSent = "\xB7\xA2\xCB\xCD\xCA\xFD\xBE\xDD";  // 发送数据
+const std::string kUtf8Sent = "发送数据";
+
+TEST(TraceConversion, ACharacterSplitBetweenChunksIsJoined) {
+    for (std::size_t split = 0; split <= kGbkSent.size(); ++split) {
+        GbkToUtf8 decoder;
+        std::string out = decoder.Convert(kGbkSent.substr(0, split));
+        out += decoder.Convert(kGbkSent.substr(split));
+        out += decoder.Finish();
+        EXPECT_EQ(out, kUtf8Sent) << "split at " << split;
+    }
+}
+
+TEST(TraceConversion, BytesThatAreNotGbkBecomeReplacementCharacters) {
+    GbkToUtf8 decoder;
+    EXPECT_EQ(decoder.Convert("ok\xFF!"), "ok\xEF\xBF\xBD!");
+    EXPECT_EQ(decoder.Convert("\xB7"), "");  // a lead byte waits for its partner
+    EXPECT_EQ(decoder.Finish(), "\xEF\xBF\xBD");
+}
+
+TEST(ProgressLine, EstimatesTheTimeLeftFromThePaceSoFar) {
+    struct Case {
+        int done;
+        int total;
+        std::chrono::milliseconds elapsed;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {0, 64, 0ms, "dump: 0/64, 0 %"},
+        {16, 64, 4000ms, "dump: 16/64, 25 %, about 12 s left"},
+        {1, 4, 30000ms, "dump: 1/4, 25 %, about 1 min 30 s left"},
+        {1, 100, 60000ms, "dump: 1/100, 1 %, about 1 h 39 min left"},
+        {64, 64, 9000ms, "dump: 64/64, 100 %"},
+        {70, 64, 9000ms, "dump: 70/64, 100 %"},
+        {3, 0, 1000ms, "dump: 3/0"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(zelkor::cli::FormatProgress("dump", c.done, c.total, c.elapsed), c.expected);
+    }
+}
+
+TEST(PortArgument, NumbersAndDevicePaths) {
+    using zelkor::cli::ParsePortArgument;
+    EXPECT_EQ(ParsePortArgument("7").number, 7);
+    EXPECT_EQ(ParsePortArgument("COM12").number, 12);
+    EXPECT_EQ(ParsePortArgument("ttyUSB0").device, "/dev/ttyUSB0");
+    EXPECT_EQ(ParsePortArgument("/dev/serial/by-id/usb-x").device, "/dev/serial/by-id/usb-x");
+    EXPECT_THROW(ParsePortArgument("0"), zelkor::cli::UsageError);
+    EXPECT_THROW(ParsePortArgument(""), zelkor::cli::UsageError);
+}
+
+}  // namespace

@@ -1,0 +1,344 @@
+// The command-line program end to end: run as a child process against the
+// simulated reader, published as COM7 in a private ZELKOR_PORT_DIR, with its
+// files in a private directory.
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "program_runner.h"
+#include "reader_model.h"
+#include "sample_cards.h"
+#include "simulator.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using cli_testing::RunResult;
+
+constexpr int kPort = 7;
+const std::string kPortText = std::to_string(kPort);
+
+std::string Hex(const sim::Block &block) {
+    std::string text;
+    char piece[3];
+    for (std::uint8_t b : block) {
+        std::snprintf(piece, sizeof piece, "%02X", b);
+        text += piece;
+    }
+    return text;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/zelkor-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        dir_ = dir;
+        model_->PutCard(source_);
+        ASSERT_TRUE(sim_.Start());
+        ASSERT_TRUE(sim_.Publish(dir_, kPort));
+        runner_.SetEnvironment({"ZELKOR_PORT_DIR=" + dir_});
+    }
+    void TearDown() override {
+        sim_.Stop();
+        std::filesystem::remove_all(dir_);
+    }
+
+    RunResult Zelkor(const std::vector<std::string> &args, int timeout_ms = 90000) {
+        return runner_.Run(args, timeout_ms);
+    }
+    // `command` -p 7 `args`...
+    RunResult OnReader(const std::string &command, std::vector<std::string> args) {
+        args.insert(args.begin(), {command, "-p", kPortText});
+        return Zelkor(args);
+    }
+    // A block as the simulated card holds it, read under the model's lock.
+    sim::Block Memory(const sim::MifareClassic &card, int block) const {
+        sim::Block out{};
+        model_->Inspect([&] { out = card.raw(block); });
+        return out;
+    }
+    std::string Path(const std::string &name) const { return dir_ + "/" + name; }
+    void WriteText(const std::string &name, const std::string &text) const { std::ofstream(Path(name)) << text; }
+    std::string ReadText(const std::string &name) const {
+        std::ostringstream text;
+        text << std::ifstream(Path(name)).rdbuf();
+        return text.str();
+    }
+
+    std::shared_ptr<sim::ReaderModel> model_ = std::make_shared<sim::ReaderModel>();
+    std::shared_ptr<sim::MifareClassic> source_ = sim::MakeDemoS50(sim::kFactoryKey);
+    sim::Simulator sim_{model_};
+    cli_testing::ProgramRunner runner_{ZELKOR_CLI_PROGRAM};
+    std::string dir_;
+};
+
+TEST_F(CliTest, KeysSearchesADictionaryAndWritesTheKeyMap) {
+    model_->PutCard(sim::MakeDemoS50(sim::kDemoKey));
+    WriteText("site.dic", "# keys of the site\n\nA0A1A2A3A4A5\n5a3c96e10f7b\n");
+
+    const RunResult run = OnReader("keys", {"--no-builtin", "-k", Path("site.dic"), "-o", Path("found.json")});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto map = nlohmann::json::parse(ReadText("found.json"));
+    for (int sector = 0; sector < 16; ++sector) {
+        const auto &keys = map["SectorKeys"][std::to_string(sector)];
+        EXPECT_EQ(keys["KeyA"], "5A3C96E10F7B") << "sector " << sector;
+        EXPECT_EQ(keys["KeyB"], "5A3C96E10F7B") << "sector " << sector;
+    }
+    EXPECT_FALSE(map.contains("Partial"));
+    EXPECT_THAT(run.err, HasSubstr("sector 15"));
+
+    // The key map opens every sector for a dump on its own.
+    const RunResult dump = OnReader("dump", {"--no-builtin", "-k", Path("found.json"), "-o", Path("card.mct")});
+    EXPECT_EQ(dump.status, 0) << dump.err;
+}
+
+TEST_F(CliTest, DumpsInEveryFormatCompareEqualAndDiffShowsAChange) {
+    ASSERT_EQ(OnReader("dump", {"-o", Path("card.mct")}).status, 0);
+    const std::string mct = ReadText("card.mct");
+    EXPECT_THAT(mct, HasSubstr("+Sector: 0\n"));
+    EXPECT_THAT(mct, HasSubstr(Hex(Memory(*source_, 4)) + "\n"));
+    EXPECT_THAT(mct, HasSubstr("FFFFFFFFFFFFFF078069FFFFFFFFFFFF\n"));  // trailers carry the keys found
+
+    ASSERT_EQ(OnReader("dump", {"-o", Path("card.nfc")}).status, 0);
+    ASSERT_EQ(Zelkor({"convert", Path("card.nfc"), Path("card.json")}).status, 0);
+    ASSERT_EQ(Zelkor({"convert", Path("card.json"), Path("card.bin")}).status, 0);
+    for (const char *other : {"card.nfc", "card.json", "card.bin"}) {
+        const RunResult same = Zelkor({"diff", Path("card.mct"), Path(other)});
+        EXPECT_EQ(same.status, 0) << other << "\n" << same.out << same.err;
+    }
+
+    model_->Inspect([&] { source_->raw(4)[2] ^= 0xFF; });
+    ASSERT_EQ(OnReader("dump", {"-o", Path("changed.mfd")}).status, 0);
+    const RunResult changed = Zelkor({"diff", "--json", Path("card.mct"), Path("changed.mfd")});
+    EXPECT_EQ(changed.status, 1);
+    const auto diff = nlohmann::json::parse(changed.out);
+    ASSERT_EQ(diff["blocks"].size(), 1u) << changed.out;
+    EXPECT_EQ(diff["blocks"][0]["block"], 4);
+    EXPECT_EQ(diff["blocks"][0]["differing_bytes"], nlohmann::json::array({2}));
+}
+
+TEST_F(CliTest, RestoreOntoABlankCardNeedsForceForItsUidThenWritesAndVerifies) {
+    ASSERT_EQ(OnReader("dump", {"-o", Path("source.mct")}).status, 0);
+    auto blank = std::make_shared<sim::MifareClassic>(sim::MifareClassic::Model::S50,
+                                                      std::array<std::uint8_t, 4>{0x11, 0x22, 0x33, 0x44},
+                                                      sim::kFactoryKey, sim::kFactoryKey, sim::kTransportAccess);
+    model_->PutCard(blank);
+    const sim::Block blank_block_4 = Memory(*blank, 4);
+
+    const RunResult refused = OnReader("restore", {"-i", Path("source.mct")});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("nothing written"));
+    EXPECT_EQ(Memory(*blank, 4), blank_block_4);
+
+    const RunResult restored = OnReader("restore", {"-i", Path("source.mct"), "--force"});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    EXPECT_THAT(restored.err, HasSubstr("verified"));
+    for (int block = 1; block < 64; ++block) {
+        if (block % 4 == 3) continue;  // trailers only with --trailers
+        EXPECT_EQ(Memory(*blank, block), Memory(*source_, block)) << "block " << block;
+    }
+
+    ASSERT_EQ(OnReader("dump", {"-o", Path("copy.json")}).status, 0);
+    const RunResult compared = Zelkor({"diff", "--json", Path("source.mct"), Path("copy.json")});
+    const auto diff = nlohmann::json::parse(compared.out);
+    ASSERT_EQ(diff["blocks"].size(), 1u) << compared.out;
+    EXPECT_EQ(diff["blocks"][0]["block"], 0);  // the manufacturer block is never written
+}
+
+TEST_F(CliTest, RestoreWithTrailersGivesABlankCardTheKeysOfTheDump) {
+    auto source = sim::MakeDemoS50(sim::kDemoKey);
+    model_->PutCard(source);
+    WriteText("site.dic", "5A3C96E10F7B\n");
+    ASSERT_EQ(OnReader("dump", {"-k", Path("site.dic"), "-o", Path("source.nfc")}).status, 0);
+    auto blank = std::make_shared<sim::MifareClassic>(sim::MifareClassic::Model::S50,
+                                                      std::array<std::uint8_t, 4>{0x11, 0x22, 0x33, 0x44},
+                                                      sim::kFactoryKey, sim::kFactoryKey, sim::kTransportAccess);
+    model_->PutCard(blank);
+
+    const RunResult restored = OnReader("restore", {"-i", Path("source.nfc"), "--force", "--trailers", "--json"});
+
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    const auto report = nlohmann::json::parse(restored.out);
+    EXPECT_EQ(report["written"], report["verified"]);
+    for (int block = 1; block < 64; ++block) {
+        EXPECT_EQ(Memory(*blank, block), Memory(*source, block)) << "block " << block;
+    }
+    // The blank card now opens with the dump's keys only.
+    EXPECT_EQ(OnReader("read", {"4", "--key", "5A3C96E10F7B"}).status, 0);
+}
+
+struct DecodeCase {
+    std::vector<std::string> args;
+    std::string pointer;  // into the JSON answer
+    nlohmann::json expected;
+};
+
+TEST_F(CliTest, AclAndValueDecodeAccessBytesAndValueBlocks) {
+    const DecodeCase cases[] = {
+        {{"acl", "FF0780"}, "/transport", true},
+        {{"acl", "FF 07 80 69"}, "/consistent", true},
+        {{"acl", "FF0780"}, "/trailer/key_a_write", "key A"},
+        {{"acl", "FF0780"}, "/positions/0/read", "key A"},  // key B is readable, so no key
+        {{"acl", "000000"}, "/consistent", false},
+        {{"acl", "000000"}, "/transport", false},
+        {{"value", "E8030000", "17FCFFFF", "E8030000", "05FA05FA"}, "/value", 1000},
+        {{"value", "E803000017FCFFFFE803000005FA05FA"}, "/valid", true},
+        {{"value", "E803000017FCFFFFE903000005FA05FA"}, "/valid", false},
+        {{"value", "E803000017FCFFFFE803000005FA05FB"}, "/address_copies_match", false},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const RunResult run = Zelkor(args);
+        ASSERT_EQ(run.status, 0) << c.args[1] << "\n" << run.err;
+        EXPECT_EQ(nlohmann::json::parse(run.out).at(nlohmann::json::json_pointer(c.pointer)), c.expected)
+            << c.args[1] << " " << c.pointer;
+    }
+    const RunResult inconsistent = Zelkor({"acl", "000000"});
+    EXPECT_THAT(inconsistent.out, HasSubstr("INCONSISTENT"));
+    EXPECT_THAT(Zelkor({"acl", "FF0780"}).out, HasSubstr("FF0780"));
+}
+
+TEST_F(CliTest, EveryCommandHasHelp) {
+    for (const char *command : {"ports", "info", "apdu", "keys", "dump", "restore", "diff", "convert", "acl", "value",
+                                "read", "write", "value-op"}) {
+        const RunResult help = Zelkor({command, "--help"});
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_THAT(help.out, HasSubstr(std::string("Usage: zelkor ") + command)) << command;
+    }
+    EXPECT_EQ(sim_.FrameCount(), 0u);
+}
+
+TEST_F(CliTest, UsageErrorsExitWith2AndSendNothing) {
+    const std::string data = "00112233445566778899AABBCCDDEEFF";
+    const std::vector<std::vector<std::string>> cases = {
+        {"frobnicate"},
+        {},
+        {"dump", "-p", kPortText},                                    // no -o
+        {"dump", "-p", kPortText, "-o", Path("card.txt")},           // unknown format
+        {"info"},                                                     // no -p
+        {"info", "-p", kPortText, "-b", "1234"},                      // no such speed
+        {"info", "-p", Path("no-such-tty")},
+        {"acl", "FF07"},
+        {"acl", "FF07XY"},
+        {"value", "00"},
+        {"read", "-p", kPortText, "4", "--key", "FFFF"},
+        {"read", "-p", kPortText, "300"},
+        {"write", "-p", kPortText, "7", data},                        // a trailer, without --trailer
+        {"write", "-p", kPortText, "0", data},                        // the manufacturer block
+        {"write", "-p", kPortText, "4", "0011"},
+        {"write", "-p", kPortText, "7", "FFFFFFFFFFFF000000FFFFFFFFFFFFFF", "--trailer"},  // inconsistent access bytes
+        {"value-op", "-p", kPortText, "inc", "5"},                    // no amount
+        {"keys", "-p", kPortText, "--no-builtin"},                    // no keys at all
+        {"restore", "-p", kPortText, "-i", Path("missing.mct")},
+        {"convert", Path("missing.mct"), Path("out.bin")},
+    };
+    for (const auto &args : cases) {
+        const RunResult run = Zelkor(args);
+        std::string shown;
+        for (const auto &arg : args) shown += arg + " ";
+        EXPECT_EQ(run.status, 2) << shown << "\n" << run.err;
+        EXPECT_FALSE(run.err.empty()) << shown;
+    }
+    EXPECT_EQ(sim_.FrameCount(), 0u);
+}
+
+TEST_F(CliTest, MalformedFilesAreNamedWithTheirLineAndNothingIsSent) {
+    WriteText("bad.dic", "FFFFFFFFFFFF\n# fine\nFFFFFFFFFFF\n");
+    WriteText("bad.mct", "+Sector: 0\n" + std::string(31, '0') + "\n");
+    WriteText("bad.nfc", "Filetype: Flipper NFC device\nVersion: 4\nDevice type: Mifare Classic\nUID: 01 02 03 04\n"
+                         "ATQA: 00 04\nSAK: 08\nMifare Classic type: 1K\nData format version: 2\n"
+                         "Block 0: 01 02 ZZ\n");
+    struct Case {
+        std::vector<std::string> args;
+        std::string where;
+    };
+    const Case cases[] = {
+        {{"keys", "-p", kPortText, "-k", Path("bad.dic")}, "bad.dic:3"},
+        {{"dump", "-p", kPortText, "-k", Path("bad.dic"), "-o", Path("out.mct")}, "bad.dic:3"},
+        {{"restore", "-p", kPortText, "-i", Path("bad.mct")}, "bad.mct:2"},
+        {{"restore", "-p", kPortText, "-i", Path("bad.nfc")}, "bad.nfc:9"},
+        {{"diff", Path("bad.mct"), Path("bad.nfc")}, "bad.mct:2"},
+    };
+    for (const auto &c : cases) {
+        const RunResult run = Zelkor(c.args);
+        EXPECT_EQ(run.status, 2) << c.where << "\n" << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.where));
+    }
+    EXPECT_EQ(sim_.FrameCount(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(Path("out.mct")));
+}
+
+TEST_F(CliTest, TraceIsShownInUtf8OnlyWithVerboseOrWrittenWithTrace) {
+    const std::string sent = "发送数据";  // the library prints it in GBK
+    const RunResult quiet = OnReader("info", {});
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_THAT(quiet.out, HasSubstr("3A7C51E2"));
+    EXPECT_THAT(quiet.out + quiet.err, Not(HasSubstr(sent)));
+
+    const RunResult verbose = OnReader("info", {"-v", "--trace", Path("trace.txt")});
+    ASSERT_EQ(verbose.status, 0) << verbose.err;
+    EXPECT_THAT(verbose.err, HasSubstr(sent));
+    EXPECT_THAT(verbose.out, Not(HasSubstr(sent)));
+    EXPECT_THAT(ReadText("trace.txt"), HasSubstr(sent));
+}
+
+TEST_F(CliTest, APortGivenAsDevicePathIsOpenedAndPortsListsIt) {
+    const RunResult info = Zelkor({"info", "--json", "-p", sim_.device_path()});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(nlohmann::json::parse(info.out)["uid"], "3A7C51E2");
+
+    const RunResult ports = Zelkor({"ports", "--json"});
+    ASSERT_EQ(ports.status, 0) << ports.err;
+    const auto list = nlohmann::json::parse(ports.out)["ports"];
+    const bool listed =
+        std::any_of(list.begin(), list.end(), [](const nlohmann::json &p) { return p["port"] == kPort; });
+    EXPECT_TRUE(listed) << ports.out;
+}
+
+TEST_F(CliTest, BlockCommandsReadWriteAndChangeValues) {
+    const std::string data = "00112233445566778899AABBCCDDEEFF";
+    ASSERT_EQ(OnReader("write", {"6", data}).status, 0);
+    EXPECT_EQ(Hex(Memory(*source_, 6)), data);
+    const RunResult read = OnReader("read", {"6"});
+    EXPECT_EQ(read.out, data + "\n") << read.err;
+
+    EXPECT_EQ(OnReader("value-op", {"init", "8", "500"}).out, "500\n");
+    EXPECT_EQ(OnReader("value-op", {"inc", "8", "25"}).out, "525\n");
+    EXPECT_EQ(OnReader("value-op", {"dec", "8", "100"}).out, "425\n");
+    EXPECT_EQ(OnReader("value-op", {"get", "8"}).out, "425\n");
+
+    const RunResult wrong_key = OnReader("read", {"6", "--key", "A0A1A2A3A4A5"});
+    EXPECT_EQ(wrong_key.status, 1);
+}
+
+TEST_F(CliTest, CtrlCKeepsAPartialDumpMarkedAsPartial) {
+    auto large = sim::MakeDemoS70(sim::kFactoryKey);
+    model_->PutCard(large);
+    sim_.SetWireBaud(9600);  // a whole 4K card takes well over ten seconds
+
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult run =
+        runner_.RunAndInterrupt({"dump", "-p", kPortText, "-o", Path("part.json")}, "sector 3: key");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("partial"));
+    const auto dump = nlohmann::json::parse(ReadText("part.json"));
+    EXPECT_EQ(dump["Partial"], true);
+    EXPECT_LT(elapsed, std::chrono::seconds(60));
+}
+
+}  // namespace
