@@ -32,6 +32,10 @@ QString MessageService::SaveFileName(QWidget *owner, const QString &caption, con
     return QFileDialog::getSaveFileName(owner, caption, QString(), filter);
 }
 
+QString MessageService::OpenFileName(QWidget *owner, const QString &caption, const QString &filter) {
+    return QFileDialog::getOpenFileName(owner, caption, QString(), filter);
+}
+
 MessageService &MessageService::Instance() {
     static MessageService real;
     return g_installed != nullptr ? *g_installed : real;
