@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-wqy-microhei xvfb xauth
   clang libclang-rt-14-dev llvm
+  nlohmann-json3-dev libcli11-dev
 )
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 missing=()

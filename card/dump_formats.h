@@ -1,0 +1,69 @@
+// Dump files: one reader and one writer per format over CardImage.
+//
+//  .mct         text: "+Sector: N", one line of 32 hex digits per block, '-'
+//               for an unknown digit; a sector with no key is its header and
+//               "*No keys found or dead sector".
+//  .bin / .mfd  raw 16 bytes per block from block 0 (1024 or 4096 bytes);
+//               cannot mark unknown bytes: they are written as zeros.
+//  .json        {"Created", "FileType": "mfcard", "Card": {UID, ATQA, SAK},
+//               "blocks": {"0": "<32 hex>"}, "SectorKeys": {...}}; reading
+//               accepts the file types mfcard, "mfc v2" and "mfc v3".
+//  .nfc         the Flipper NFC device text, "??" for an unknown byte.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "card/card_image.h"
+
+namespace zelkor::card {
+
+enum class DumpFormat { Mct, Bin, Json, Flipper };
+
+// A malformed file: its name and either the line (1-based) or the JSON path
+// of the fault. what() is "file:line: message" or "file: at path: message".
+class FileError : public std::runtime_error {
+public:
+    FileError(std::string file, int line, const std::string &message);
+    FileError(std::string file, std::string json_path, const std::string &message);
+    // A fault of the whole file (missing, unreadable, wrong size).
+    FileError(std::string file, const std::string &message);
+
+    const std::string &file() const { return file_; }
+    int line() const { return line_; }  // 0: none
+    const std::string &json_path() const { return json_path_; }
+    const std::string &message() const { return message_; }
+
+private:
+    std::string file_;
+    int line_ = 0;
+    std::string json_path_;
+    std::string message_;
+};
+
+// By extension (case-insensitive): .mct .bin .mfd .json .nfc; nothing otherwise.
+std::optional<DumpFormat> FormatForPath(std::string_view path);
+std::string_view FormatName(DumpFormat format);
+// Whether the format can mark single bytes as unknown.
+bool FormatKeepsUnknownBytes(DumpFormat format);
+
+// Throws FileError naming `file_name` for a malformed file. Keys found in the
+// trailers (and, for JSON, in SectorKeys) end up in image.keys.
+CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view file_name);
+// Adds a line to `warnings` (may be null) for anything the format cannot hold,
+// such as unknown bytes written as zeros.
+std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<std::string> *warnings);
+
+// Format from the extension; FileError when it is unknown or the file cannot
+// be read or written.
+CardImage LoadDump(const std::string &path);
+void SaveDump(const std::string &path, const CardImage &image, std::vector<std::string> *warnings);
+
+// Whole file contents; FileError when it cannot be read or written.
+std::string ReadWholeFile(const std::string &path);
+void WriteWholeFile(const std::string &path, std::string_view contents);
+
+}  // namespace zelkor::card
