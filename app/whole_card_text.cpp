@@ -89,3 +89,39 @@ QString BlockRanges(const QList<int> &blocks) {
     }
     return parts.join(QLatin1Char(' '));
 }
+
+QString RestorePlanText(const card::RestorePlan &plan) {
+    QList<int> written;
+    QStringList card_notes;
+    // Skipped blocks and warnings, grouped by their reason in plan order.
+    std::vector<std::pair<QString, QList<int>>> skipped;
+    std::vector<std::pair<QString, QList<int>>> warnings;
+    auto add = [](std::vector<std::pair<QString, QList<int>>> &groups, const QString &reason, int block) {
+        for (auto &[text, blocks] : groups) {
+            if (text == reason) {
+                blocks << block;
+                return;
+            }
+        }
+        groups.push_back({reason, {block}});
+    };
+    for (const card::RestoreStep &step : plan.steps) {
+        const QString reason = QString::fromStdString(step.reason);
+        if (step.block < 0) {
+            card_notes << (step.fatal ? QStringLiteral("错误：") : QStringLiteral("注意：")) + reason;
+        } else if (step.action == card::StepAction::Write) {
+            written << step.block;
+            if (!reason.isEmpty()) add(warnings, reason, step.block);
+        } else {
+            add(skipped, (step.fatal ? QStringLiteral("错误：") : QString()) + reason, step.block);
+        }
+    }
+    QStringList lines = card_notes;
+    lines << QStringLiteral("将写入 %1 块：%2").arg(written.size()).arg(written.isEmpty() ? QStringLiteral("无") : BlockRanges(written));
+    for (const auto &[reason, blocks] : warnings) lines << QStringLiteral("  注意，块 %1：%2").arg(BlockRanges(blocks), reason);
+    int skipped_count = 0;
+    for (const auto &group : skipped) skipped_count += static_cast<int>(group.second.size());
+    lines << QStringLiteral("跳过 %1 块：").arg(skipped_count);
+    for (const auto &[reason, blocks] : skipped) lines << QStringLiteral("  块 %1：%2").arg(BlockRanges(blocks), reason);
+    return lines.join(QLatin1Char('\n'));
+}
