@@ -1,0 +1,47 @@
+// Raw dumps (.bin, .mfd): 16 bytes per block from block 0, nothing else.
+#include <algorithm>
+
+#include "card/dump_format_io.h"
+
+namespace zelkor::card::detail {
+
+CardImage ReadBin(std::string_view bytes, std::string_view file) {
+    CardKind kind;
+    if (bytes.size() == static_cast<std::size_t>(BlockCount(CardKind::Classic1K)) * kBlockSize) {
+        kind = CardKind::Classic1K;
+    } else if (bytes.size() == static_cast<std::size_t>(BlockCount(CardKind::Classic4K)) * kBlockSize) {
+        kind = CardKind::Classic4K;
+    } else {
+        throw FileError(std::string(file), "size " + std::to_string(bytes.size()) +
+                                               " bytes: a raw dump has 1024 (1K) or 4096 (4K) bytes");
+    }
+    CardImage image = CardImage::Blank(kind);
+    for (int b = 0; b < image.block_count(); ++b) {
+        Block block{};
+        const auto at = static_cast<std::size_t>(b) * kBlockSize;
+        std::transform(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin() + static_cast<std::ptrdiff_t>(at + kBlockSize),
+                       block.begin(), [](char c) { return static_cast<std::uint8_t>(c); });
+        image.SetBlock(b, block);
+    }
+    image.TakeKeysFromTrailers();
+    return image;
+}
+
+std::string WriteBin(const CardImage &source, std::vector<std::string> &warnings) {
+    const CardImage image = WithTrailerKeys(source);
+    WarnUnknownKeys(image, warnings);
+    int unknown_data = 0;
+    std::string out;
+    out.reserve(static_cast<std::size_t>(image.block_count()) * kBlockSize);
+    for (int b = 0; b < image.block_count(); ++b) {
+        const auto i = static_cast<std::size_t>(b);
+        if (!IsTrailer(b) && image.known_mask[i] != kAllKnown) ++unknown_data;
+        if (IsTrailer(b) && (image.known_mask[i] & kAccessMask) != kAccessMask) ++unknown_data;
+        for (std::uint8_t byte : image.blocks[i]) out += static_cast<char>(byte);  // unknown bytes are stored as zero
+    }
+    if (unknown_data != 0)
+        warnings.push_back(std::to_string(unknown_data) + " blocks hold unknown bytes: written as zeros (a raw dump cannot mark them)");
+    return out;
+}
+
+}  // namespace zelkor::card::detail

@@ -1,0 +1,154 @@
+// The NFC device text of the Flipper app: "Key: value" lines, "Block N:" with
+// 16 bytes separated by blanks and "??" for an unknown byte. It shows the
+// ATQA most significant byte first; the image keeps it in the order the card
+// sends it.
+#include <charconv>
+#include <map>
+
+#include "card/dump_format_io.h"
+#include "card/hex.h"
+
+namespace zelkor::card::detail {
+
+namespace {
+
+struct Reader {
+    std::string file;
+    int line = 0;
+    [[noreturn]] void Fail(const std::string &message) const { throw FileError(file, line, message); }
+};
+
+std::vector<std::uint8_t> SpacedBytes(const Reader &reader, std::string_view value, std::size_t size, const char *what) {
+    const auto bytes = ParseHex(value);
+    if (!bytes || (size != 0 && bytes->size() != size) || bytes->empty())
+        reader.Fail(std::string("bad ") + what + " '" + std::string(value) + "'");
+    return *bytes;
+}
+
+MaskedBlock BlockBytes(const Reader &reader, std::string_view value) {
+    std::string compact;
+    std::size_t tokens = 0;
+    while (!(value = Trim(value)).empty()) {
+        const auto end = value.find(' ');
+        const std::string_view token = value.substr(0, end);
+        if (token.size() != 2) reader.Fail("a block byte is two hexadecimal digits or ??, found '" + std::string(token) + "'");
+        compact += token;
+        ++tokens;
+        value = end == std::string_view::npos ? std::string_view() : value.substr(end);
+    }
+    const auto block = tokens == 16 ? ParseMaskedBlock(compact, '?') : std::nullopt;
+    if (!block) reader.Fail("a block is 16 bytes of two hexadecimal digits or ??");
+    return *block;
+}
+
+int BlockNumber(const Reader &reader, std::string_view key) {
+    const std::string_view digits = Trim(key.substr(6));
+    int block = -1;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), block);
+    if (ec != std::errc() || end != digits.data() + digits.size() || block < 0) reader.Fail("bad block number in '" + std::string(key) + "'");
+    return block;
+}
+
+std::string Spaced(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) out += (i == 0 ? "" : " ") + ToHex(bytes.subspan(i, 1));
+    return out;
+}
+
+}  // namespace
+
+CardImage ReadFlipper(std::string_view text, std::string_view file) {
+    Reader reader{std::string(file)};
+    std::map<std::string, std::pair<std::string, int>> fields;
+    std::vector<std::pair<int, std::pair<MaskedBlock, int>>> blocks;
+    for (std::string_view raw : SplitLines(text)) {
+        ++reader.line;
+        const std::string_view line = Trim(raw);
+        if (line.empty() || line.front() == '#') continue;
+        const auto colon = line.find(':');
+        if (colon == std::string_view::npos) reader.Fail("expected 'Key: value', found '" + std::string(line) + "'");
+        const std::string_view key = Trim(line.substr(0, colon));
+        const std::string_view value = Trim(line.substr(colon + 1));
+        if (key.starts_with("Block ")) {
+            blocks.push_back({BlockNumber(reader, key), {BlockBytes(reader, value), reader.line}});
+        } else {
+            fields[std::string(key)] = {std::string(value), reader.line};
+        }
+    }
+    const auto field = [&](const std::string &key) -> std::optional<std::pair<std::string, int>> {
+        const auto it = fields.find(key);
+        if (it == fields.end()) return std::nullopt;
+        return it->second;
+    };
+    reader.line = 1;
+    const auto filetype = field("Filetype");
+    if (!filetype || filetype->first != "Flipper NFC device") reader.Fail("not a Flipper NFC file ('Filetype: Flipper NFC device' missing)");
+    const auto device = field("Device type");
+    if (!device || device->first != "Mifare Classic") {
+        reader.line = device ? device->second : 1;
+        reader.Fail("device type '" + (device ? device->first : std::string()) + "' is not Mifare Classic");
+    }
+    const auto type = field("Mifare Classic type");
+    if (!type || (type->first != "1K" && type->first != "4K")) {
+        reader.line = type ? type->second : 1;
+        reader.Fail("'Mifare Classic type' must be 1K or 4K");
+    }
+    CardImage image = CardImage::Blank(type->first == "1K" ? CardKind::Classic1K : CardKind::Classic4K);
+    if (const auto uid = field("UID")) {
+        reader.line = uid->second;
+        image.uid = SpacedBytes(reader, uid->first, 0, "UID");
+    }
+    if (const auto atqa = field("ATQA")) {
+        reader.line = atqa->second;
+        const auto bytes = SpacedBytes(reader, atqa->first, 2, "ATQA");
+        image.atqa = std::array<std::uint8_t, 2>{bytes[1], bytes[0]};
+    }
+    if (const auto sak = field("SAK")) {
+        reader.line = sak->second;
+        image.sak = SpacedBytes(reader, sak->first, 1, "SAK")[0];
+    }
+    for (const auto &[block, entry] : blocks) {
+        reader.line = entry.second;
+        if (block >= image.block_count())
+            reader.Fail("block " + std::to_string(block) + " beyond a " + std::string(KindName(image.kind)) + " card");
+        image.SetBlock(block, entry.first.data, entry.first.mask);
+    }
+    image.TakeKeysFromTrailers();
+    return image;
+}
+
+std::string WriteFlipper(const CardImage &source, std::vector<std::string> &warnings) {
+    const CardImage image = WithTrailerKeys(source);
+    const bool one_k = image.kind == CardKind::Classic1K;
+    std::vector<std::uint8_t> uid = image.uid;
+    if (uid.empty() && image.BlockKnown(kManufacturerBlock)) {
+        uid.assign(image.blocks[0].begin(), image.blocks[0].begin() + 4);
+        warnings.push_back("UID unknown: written from the manufacturer block");
+    }
+    std::array<std::uint8_t, 2> atqa = image.atqa.value_or(std::array<std::uint8_t, 2>{std::uint8_t(one_k ? 0x04 : 0x02), 0x00});
+    if (!image.atqa) warnings.push_back(std::string("ATQA unknown: written as the usual value of a ") + (one_k ? "1K" : "4K") + " card");
+    const std::uint8_t sak = image.sak.value_or(one_k ? 0x08 : 0x18);
+    if (!image.sak) warnings.push_back(std::string("SAK unknown: written as the usual value of a ") + (one_k ? "1K" : "4K") + " card");
+
+    std::string out =
+        "Filetype: Flipper NFC device\n"
+        "Version: 4\n"
+        "# Device type can be ISO14443-3A, ISO14443-3B, ISO14443-4A, NTAG/Ultralight, Mifare Classic, Mifare DESFire\n"
+        "Device type: Mifare Classic\n"
+        "# UID is common for all formats\n";
+    out += "UID: " + Spaced(uid) + "\n";
+    out += "# ISO14443-3A specific data\n";
+    out += "ATQA: " + Spaced(std::array<std::uint8_t, 2>{atqa[1], atqa[0]}) + "\n";
+    out += "SAK: " + Spaced(std::span<const std::uint8_t>(&sak, 1)) + "\n";
+    out += "# Mifare Classic specific data\n";
+    out += std::string("Mifare Classic type: ") + (one_k ? "1K" : "4K") + "\n";
+    out += "Data format version: 2\n";
+    out += "# Mifare Classic blocks, '?" "?' means unknown data\n";
+    for (int b = 0; b < image.block_count(); ++b) {
+        const auto i = static_cast<std::size_t>(b);
+        out += "Block " + std::to_string(b) + ": " + MaskedBlockText(image.blocks[i], image.known_mask[i], '?', " ") + "\n";
+    }
+    return out;
+}
+
+}  // namespace zelkor::card::detail

@@ -1,0 +1,94 @@
+// The text dump of the common Android tool: "+Sector: N" and one line of 32
+// hex digits per block, '-' for an unknown digit.
+#include <charconv>
+#include <set>
+
+#include "card/dump_format_io.h"
+
+namespace zelkor::card::detail {
+
+namespace {
+
+constexpr std::string_view kSectorHeader = "+Sector: ";
+constexpr std::string_view kDeadSector = "*No keys found or dead sector";
+
+struct ParsedSector {
+    int sector = 0;
+    int line = 0;
+    std::vector<MaskedBlock> blocks;
+    bool dead = false;
+};
+
+int SectorNumber(std::string_view line, std::string_view file, int line_number) {
+    const std::string_view digits = Trim(line.substr(kSectorHeader.size()));
+    int sector = -1;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), sector);
+    if (ec != std::errc() || end != digits.data() + digits.size() || sector < 0 || sector >= 40)
+        throw FileError(std::string(file), line_number, "bad sector header '" + std::string(line) + "' (sectors 0 to 39)");
+    return sector;
+}
+
+}  // namespace
+
+CardImage ReadMct(std::string_view text, std::string_view file) {
+    const std::string name(file);
+    std::vector<ParsedSector> sectors;
+    std::set<int> seen;
+    int line_number = 0;
+    for (std::string_view line : SplitLines(text)) {
+        ++line_number;
+        if (Trim(line).empty()) continue;
+        if (line.starts_with(kSectorHeader)) {
+            const int sector = SectorNumber(line, file, line_number);
+            if (!seen.insert(sector).second) throw FileError(name, line_number, "sector " + std::to_string(sector) + " appears twice");
+            sectors.push_back({sector, line_number, {}, false});
+            continue;
+        }
+        if (sectors.empty()) throw FileError(name, line_number, "expected '+Sector: N' before the first block");
+        ParsedSector &current = sectors.back();
+        if (Trim(line) == kDeadSector) {
+            if (!current.blocks.empty()) throw FileError(name, line_number, "dead-sector line after blocks of the sector");
+            current.dead = true;
+            continue;
+        }
+        const auto block = ParseMaskedBlock(Trim(line), '-');
+        if (!block) throw FileError(name, line_number, "expected 32 hexadecimal digits or '-', found '" + std::string(line) + "'");
+        if (current.dead || static_cast<int>(current.blocks.size()) >= BlocksInSector(current.sector))
+            throw FileError(name, line_number, "too many blocks in sector " + std::to_string(current.sector));
+        current.blocks.push_back(*block);
+    }
+    if (sectors.empty()) throw FileError(name, "no sectors: not a .mct dump");
+    for (const ParsedSector &s : sectors) {
+        if (!s.dead && static_cast<int>(s.blocks.size()) != BlocksInSector(s.sector))
+            throw FileError(name, s.line, "sector " + std::to_string(s.sector) + " has " + std::to_string(s.blocks.size()) +
+                                              " blocks, expected " + std::to_string(BlocksInSector(s.sector)));
+    }
+    CardImage image = CardImage::Blank(*seen.rbegin() >= 16 ? CardKind::Classic4K : CardKind::Classic1K);
+    for (const ParsedSector &s : sectors) {
+        for (std::size_t i = 0; i < s.blocks.size(); ++i)
+            image.SetBlock(FirstBlock(s.sector) + static_cast<int>(i), s.blocks[i].data, s.blocks[i].mask);
+    }
+    image.TakeKeysFromTrailers();
+    return image;
+}
+
+std::string WriteMct(const CardImage &source, std::vector<std::string> &) {
+    const CardImage image = WithTrailerKeys(source);
+    std::string out;
+    for (int sector = 0; sector < image.sector_count(); ++sector) {
+        out += std::string(kSectorHeader) + std::to_string(sector) + "\n";
+        bool any_known = false;
+        for (int b = FirstBlock(sector); b <= TrailerBlock(sector); ++b) any_known |= !image.BlockUnknown(b);
+        if (!any_known) {
+            out += std::string(kDeadSector) + "\n";
+            continue;
+        }
+        for (int b = FirstBlock(sector); b <= TrailerBlock(sector); ++b) {
+            const auto i = static_cast<std::size_t>(b);
+            out += MaskedBlockText(image.blocks[i], image.known_mask[i], '-') + "\n";
+        }
+    }
+    return out;
+}
+
+}  // namespace zelkor::card::detail

@@ -1,0 +1,32 @@
+// Reading JSON files with errors that name the file and the JSON path (or the
+// line of a syntax error). Internal to the toolkit.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "card/card_layout.h"
+
+namespace zelkor::card::detail {
+
+class JsonReader {
+public:
+    using Json = nlohmann::ordered_json;
+    explicit JsonReader(std::string_view file) : file_(file) {}
+
+    Json Parse(std::string_view text) const;
+    [[noreturn]] void Fail(const std::string &path, const std::string &message) const;
+    const Json &Object(const Json &value, const std::string &path) const;
+    std::string String(const Json &value, const std::string &path) const;
+    bool Bool(const Json &value, const std::string &path) const;
+    // A 12-digit key under `field`; nothing when absent or null.
+    std::optional<Key> OptionalKey(const Json &object, const std::string &field, const std::string &path) const;
+
+private:
+    std::string file_;
+};
+
+}  // namespace zelkor::card::detail

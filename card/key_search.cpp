@@ -1,0 +1,134 @@
+#include "card/key_search.h"
+
+#include <algorithm>
+#include <set>
+
+#include "card/access_conditions.h"
+#include "card/key_files.h"
+
+namespace zelkor::card {
+
+std::vector<Key> CandidateOrder(std::span<const Key> found, std::span<const Key> dictionary) {
+    std::vector<Key> order;
+    std::set<Key> seen;
+    for (const Key &key : found) {
+        if (seen.insert(key).second) order.push_back(key);
+    }
+    for (const Key &key : dictionary) {
+        if (seen.insert(key).second) order.push_back(key);
+    }
+    return order;
+}
+
+namespace {
+
+// One search over the card; keeps the card selected between attempts.
+class KeySearch {
+public:
+    KeySearch(CardLink &link, CardKind kind, std::span<const Key> dictionary, const ProgressFn &progress,
+              std::stop_token stop, std::span<const SectorKeys> known)
+        : link_(link), dictionary_(UniqueKeys(dictionary)), progress_(progress), stop_(std::move(stop)) {
+        result_.keys.assign(static_cast<std::size_t>(SectorCount(kind)), SectorKeys{});
+        for (std::size_t s = 0; s < known.size() && s < result_.keys.size(); ++s) result_.keys[s] = known[s];
+        found_ = KeysOfMap(result_.keys);
+    }
+
+    KeySearchResult Run() {
+        for (int sector = 0; sector < static_cast<int>(result_.keys.size()) && !Stopped(); ++sector) SearchSector(sector);
+        result_.complete = !result_.cancelled && !result_.card_lost;
+        for (const SectorKeys &k : result_.keys) result_.complete = result_.complete && k.Complete();
+        return result_;
+    }
+
+private:
+    SectorKeys &KeysOf(int sector) { return result_.keys[static_cast<std::size_t>(sector)]; }
+
+    bool Stopped() {
+        if (stop_.stop_requested()) result_.cancelled = true;
+        return result_.cancelled || result_.card_lost;
+    }
+
+    void SearchSector(int sector) {
+        SectorKeys &keys = KeysOf(sector);
+        if (!keys.a) Search(sector, KeyType::A);
+        if (keys.a && !keys.b) ReadKeyBFromTrailer(sector, /*authenticated=*/false);
+        if (!keys.b) Search(sector, KeyType::B);
+        Report(sector);
+    }
+
+    // Tries every candidate in order until one opens the sector.
+    void Search(int sector, KeyType type) {
+        for (const Key &key : CandidateOrder(found_, dictionary_)) {
+            if (Stopped()) return;
+            if (Try(sector, type, key)) {
+                Found(sector, type, key);
+                // Authenticated with key A now: the trailer may give key B away.
+                if (type == KeyType::A && !KeysOf(sector).b) ReadKeyBFromTrailer(sector, /*authenticated=*/true);
+                return;
+            }
+            Report(sector);
+        }
+    }
+
+    bool Try(int sector, KeyType type, const Key &key) {
+        ++result_.authentications;
+        if (link_.Authenticate(sector, type, key)) return true;
+        Reselect();
+        return false;
+    }
+
+    // A failed or refused command leaves the card out of its session.
+    void Reselect() {
+        ++result_.reselects;
+        if (!link_.Reselect()) result_.card_lost = true;
+    }
+
+    void Found(int sector, KeyType type, const Key &key) {
+        KeysOf(sector).Of(type) = key;
+        if (std::find(found_.begin(), found_.end(), key) == found_.end()) found_.push_back(key);
+    }
+
+    // Reads the trailer with key A; takes key B when its access bits make it
+    // readable (key B is data then, not a key).
+    void ReadKeyBFromTrailer(int sector, bool authenticated) {
+        if (Stopped()) return;
+        if (!authenticated && !Try(sector, KeyType::A, *KeysOf(sector).a)) return;
+        const auto trailer = link_.ReadBlock(TrailerBlock(sector));
+        if (!trailer) {
+            Reselect();
+            return;
+        }
+        const DecodedAccess access = DecodeAccessBytes(std::span<const std::uint8_t>(trailer->data() + 6, 3));
+        if (!access.consistent() || !KeyBReadable(access.conditions[3])) return;
+        ++result_.keys_read_from_trailers;
+        Found(sector, KeyType::B, Key{(*trailer)[10], (*trailer)[11], (*trailer)[12], (*trailer)[13], (*trailer)[14], (*trailer)[15]});
+    }
+
+    void Report(int sector) {
+        if (!progress_) return;
+        int done = 0;
+        for (const SectorKeys &k : result_.keys) done += (k.a ? 1 : 0) + (k.b ? 1 : 0);
+        // Slots finished: found keys, plus those of sectors already passed.
+        for (int s = 0; s < sector; ++s) {
+            const SectorKeys &k = KeysOf(s);
+            done += (k.a ? 0 : 1) + (k.b ? 0 : 1);
+        }
+        progress_(Progress{"keys", done, 2 * static_cast<int>(result_.keys.size()), sector, result_.authentications});
+    }
+
+    CardLink &link_;
+    std::vector<Key> dictionary_;
+    const ProgressFn &progress_;
+    std::stop_token stop_;
+    std::vector<Key> found_;
+    KeySearchResult result_;
+};
+
+}  // namespace
+
+KeySearchResult SearchKeys(CardLink &link, CardKind kind, std::span<const Key> dictionary, const ProgressFn &progress,
+                           std::stop_token stop, std::span<const SectorKeys> known) {
+    return KeySearch(link, kind, dictionary, progress, std::move(stop), known).Run();
+}
+
+}  // namespace zelkor::card

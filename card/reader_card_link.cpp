@@ -1,0 +1,170 @@
+#include "card/reader_card_link.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "zelkor.h"
+
+namespace zelkor::card {
+
+namespace {
+
+constexpr int kRelative = 1;          // addressing mode: sector + block within it
+constexpr int kSelectCode = 0x93;     // cascade level 1
+constexpr std::size_t kAnswerBufferSize = 1024;
+constexpr std::size_t kDataStart = 7;  // answer bytes: 55 55 00 00 len len status data... checksum
+constexpr int kMaxApdu = 89;
+
+int OffsetInSector(int block) { return block - FirstBlock(SectorOfBlock(block)); }
+
+}  // namespace
+
+std::optional<ReaderSession> ReaderSession::Open(int port, int baud) {
+    if (OpenReader(port, baud, 8, 0, 0) != 1) return std::nullopt;
+    ReaderSession session(port, baud);
+    session.open_ = true;
+    return session;
+}
+
+ReaderSession::~ReaderSession() {
+    if (open_) CloseReader();
+}
+
+ReaderSession::ReaderSession(ReaderSession &&other) noexcept
+    : port_(other.port_), baud_(other.baud_), open_(std::exchange(other.open_, false)) {}
+
+ReaderSession &ReaderSession::operator=(ReaderSession &&other) noexcept {
+    if (this != &other) {
+        if (open_) CloseReader();
+        port_ = other.port_;
+        baud_ = other.baud_;
+        open_ = std::exchange(other.open_, false);
+    }
+    return *this;
+}
+
+ReaderCardLink::ReaderCardLink(const ReaderSession &) {}
+
+int ReaderCardLink::Count(int result) {
+    unsigned char buffer[kAnswerBufferSize];
+    ++counters_.exchanges;
+    counters_.wire_bytes += GetReaderSendCmd(buffer);
+    counters_.wire_bytes += GetReaderRecvData(buffer);
+    return result;
+}
+
+std::vector<std::uint8_t> ReaderCardLink::LastAnswerData() {
+    unsigned char buffer[kAnswerBufferSize];
+    const int length = GetReaderRecvData(buffer);
+    // Status byte, data, checksum: data is everything between.
+    if (length <= static_cast<int>(kDataStart)) return {};
+    return std::vector<std::uint8_t>(buffer + kDataStart, buffer + length - 1);
+}
+
+std::optional<CardIdentity> ReaderCardLink::Identify() {
+    CardIdentity identity;
+    if (Count(FindCard()) != 1) return std::nullopt;
+    if (const auto atqa = LastAnswerData(); atqa.size() >= 2) identity.atqa = std::array<std::uint8_t, 2>{atqa[0], atqa[1]};
+    card_info info{};
+    if (Count(Conflict(&info)) == 1 && Count(SelectCard(kSelectCode)) == 1) {
+        if (const auto sak = LastAnswerData(); !sak.empty()) identity.sak = sak[0];
+    }
+    if (Count(GetCardInfo(&info)) != 1) return std::nullopt;
+    identity.type_code = info.card_type;
+    identity.kind = KindOfTypeCode(info.card_type);
+    // The reader gives 6 serial-number bytes for an UltraLight and 4 otherwise.
+    identity.uid.assign(info.uid, info.uid + (info.card_type == 10 ? 6 : 4));
+    unsigned char serial[128] = {};
+    int length = 0;
+    if (Count(GetReaderId(serial, &length)) == 1 && length > 0)
+        identity.reader_serial.assign(serial, serial + std::min(length, static_cast<int>(sizeof serial)));
+    type_code_ = identity.kind ? info.card_type : type_code_;
+    return identity;
+}
+
+bool ReaderCardLink::Reselect() {
+    ++counters_.reselects;
+    if (Count(ComposeFindCard()) == 1) return true;
+    // A card halted earlier answers only the wake-up request.
+    return Count(WakeUp()) != 0 && Count(SelectCard(kSelectCode)) == 1;
+}
+
+bool ReaderCardLink::Authenticate(int sector, KeyType type, const Key &key) {
+    ++counters_.authentications;
+    Key copy = key;
+    return Count(CheckKey(type_code_, kRelative, sector, 0, type == KeyType::A ? 0 : 1, copy.data())) == 1;
+}
+
+std::optional<Block> ReaderCardLink::ReadBlock(int block) {
+    Block out{};
+    if (Count(::ReadBlock(kRelative, SectorOfBlock(block), OffsetInSector(block), type_code_, out.data())) != 1)
+        return std::nullopt;
+    ++counters_.blocks_read;
+    return out;
+}
+
+bool ReaderCardLink::WriteBlock(int block, const Block &data) {
+    if (IsTrailer(block)) return false;  // the library refuses them without sending
+    Block copy = data;
+    if (Count(::WriteBlock(kRelative, SectorOfBlock(block), OffsetInSector(block), type_code_, copy.data())) != 1)
+        return false;
+    ++counters_.blocks_written;
+    return true;
+}
+
+// The combined write of the trailer functions (group 0x03, code 0x07,
+// direction 0x01), sent as a raw command: direction, relative addressing,
+// sector, trailer block within the sector, key-type byte, key, 16 bytes.
+bool ReaderCardLink::WriteTrailer(int sector, const Block &trailer, KeyType type, const Key &auth_key) {
+    std::vector<unsigned char> frame{0x03, 0x07, 0x01, 0x00, static_cast<unsigned char>(sector),
+                                     static_cast<unsigned char>(BlocksInSector(sector) - 1),
+                                     static_cast<unsigned char>(type == KeyType::A ? 0x60 : 0x61)};
+    frame.insert(frame.end(), auth_key.begin(), auth_key.end());
+    frame.insert(frame.end(), trailer.begin(), trailer.end());
+    ++counters_.authentications;
+    if (Count(SendM1Command(frame.data(), static_cast<int>(frame.size()))) != 1) return false;
+    ++counters_.blocks_written;
+    return true;
+}
+
+bool ReaderCardLink::InitValue(int block, std::int32_t value) {
+    if (value < 0 || IsTrailer(block)) return false;
+    int amount = value;
+    return Count(WalletInit(kRelative, SectorOfBlock(block), OffsetInSector(block), type_code_,
+                            reinterpret_cast<unsigned char *>(&amount))) == 1;
+}
+
+std::optional<std::int32_t> ReaderCardLink::ReadValue(int block) {
+    if (IsTrailer(block)) return std::nullopt;
+    int amount = 0;
+    if (Count(ReadWallet(kRelative, SectorOfBlock(block), OffsetInSector(block), type_code_,
+                         reinterpret_cast<unsigned char *>(&amount))) != 1)
+        return std::nullopt;
+    return amount;
+}
+
+bool ReaderCardLink::ChangeValue(int block, bool increment, std::int32_t amount) {
+    if (amount < 0 || IsTrailer(block)) return false;
+    int value = amount;
+    auto *bytes = reinterpret_cast<unsigned char *>(&value);
+    const int sector = SectorOfBlock(block);
+    const int offset = OffsetInSector(block);
+    return Count(increment ? WalletAdd(kRelative, sector, offset, type_code_, bytes)
+                           : WalletDec(kRelative, sector, offset, type_code_, bytes)) == 1;
+}
+
+std::optional<std::vector<std::uint8_t>> ReaderCardLink::ActivateCos() {
+    if (Count(CosActivation()) != 1) return std::nullopt;
+    return LastAnswerData();
+}
+
+std::optional<std::vector<std::uint8_t>> ReaderCardLink::SendApdu(std::span<const std::uint8_t> apdu) {
+    if (apdu.empty() || apdu.size() > static_cast<std::size_t>(kMaxApdu)) return std::nullopt;
+    std::vector<unsigned char> copy(apdu.begin(), apdu.end());
+    if (Count(SendCosCommand(copy.data(), static_cast<int>(copy.size()))) != 1) return std::nullopt;
+    return LastAnswerData();
+}
+
+bool ReaderCardLink::DeactivateCos() { return Count(CosDeactive()) == 1; }
+
+}  // namespace zelkor::card
