@@ -12,13 +12,8 @@ namespace zelkor {
 inline constexpr int kAnswerDataOffset = 7;
 
 // Data bytes the answer of `count` bytes in the session's answer buffer holds
-// between status byte and checksum. Upload data may wake a command, but it is
-// no answer frame and carries no data at the answer's offsets.
-inline int AnswerDataSize(int count) {
-    const unsigned char *answer = Session().answer;
-    if (count <= 8 || answer[0] != 0x55 || answer[1] != 0x55) return 0;
-    return count - 8;
-}
+// between status byte and checksum.
+inline int AnswerDataSize(int count) { return count <= 8 ? 0 : count - 8; }
 
 // Sends `frame` and waits for a good answer in the session's answer buffer.
 // Returns the answer's byte count, 0 when none came.

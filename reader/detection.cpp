@@ -74,8 +74,7 @@ int Conflict(card_info *info) {
     int count = Transact(0x02, frame);
     if (count == 0) return 0;
     // A one-byte answer is followed by the answer that carries the serial
-    // number: ask again and judge that one. Upload data that woke us is no
-    // frame and has no length field.
+    // number: ask again and judge that one.
     if (AnswerDataSize(count) > 0 && s.answer[5] == 3) {
         platform::SleepMs(kRepeatedAnticollisionPauseMs);
         count = Transact(0x02, frame);
@@ -114,11 +113,12 @@ int ManualCard(card_info *info) {
     ReaderSession &s = Session();
     CommandFrame frame(0x01, 0x09);
     frame.Finish();
-    SendFrame(0x0A, frame);
     // The reader acknowledges first and answers with the card later: the
-    // second answer decides.
-    WaitAnswer(s.answer);
-    const int count = WaitAnswer(s.answer);
+    // second answer decides. A refused search ends the command at once.
+    SendFrame(0x0A, frame, 2);
+    int count = 0;
+    if (WaitForAnswer(s.answer, &count) == AnswerOutcome::kRefused) return 0;
+    count = WaitAnswer(s.answer);
     if (count == 0 || AnswerDataSize(count) < 1 + kUidBytes) return 0;
     info->card_type = CardTypeCode(s.answer[kAnswerDataOffset]);
     std::memcpy(info->uid, s.answer + kAnswerDataOffset + 1, kUidBytes);

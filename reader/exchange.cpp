@@ -1,18 +1,18 @@
 #include "exchange.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/serial_port.h"
 #include "session.h"
-#include "status.h"
 #include "zelkor.h"
 
 namespace zelkor {
 namespace {
 
-// Label, up to 1024 bytes as "XX ", and a message.
+// Label, up to 1024 bytes as "XX ", a message and a line end.
 constexpr int kTraceCapacity = 32 + 3 * kCopySize + 64;
 
 int FormatTrace(char *out, Message label, const unsigned char *bytes, int count) {
@@ -34,62 +34,95 @@ int AppendMessage(char *out, int n, Message message) {
     return n + static_cast<int>(text.size());
 }
 
-}  // namespace
-
-void TraceBytes(Message label, const unsigned char *bytes, int count) {
-    char line[kTraceCapacity];
-    const int n = FormatTrace(line, label, bytes, count);
+// One write per line, so that another thread's output never cuts into it.
+void WriteLine(const char *line, int n) {
     std::fwrite(line, 1, static_cast<size_t>(n), stdout);
+    std::fflush(stdout);
 }
 
-void SendFrame(int pending_command, const unsigned char *frame, int length) {
+// A send after a command that gave up waits for that command's late answer
+// or the end of its no-answer window, so the answer cannot be taken for the
+// new command's. Costs time only after a time-out.
+void SettlePreviousExchange(ReaderSession &s) {
+    bool notice = false;
+    {
+        std::unique_lock lock(s.data_lock);
+        if (s.answers_outstanding == 0) return;
+        const auto window_end = s.sent_at + std::chrono::milliseconds(kNoAnswerNoticeMs);
+        s.answer_cv.wait_until(lock, window_end, [&] { return s.answers_outstanding == 0; });
+        if (s.answers_outstanding == 0) return;
+        notice = ClaimNoAnswerNotice(s);
+        s.answers_outstanding = 0;
+    }
+    if (notice) PrintMessage(Message::kNoAnswer);
+}
+
+}  // namespace
+
+void SendFrame(int pending_command, const unsigned char *frame, int length, int answers) {
     ReaderSession &s = Session();
     length = std::clamp(length, 0, kCopySize);
+    const bool usable = SessionUsable(s);
+    if (usable) SettlePreviousExchange(s);
     {
         char line[kTraceCapacity];
         int n = FormatTrace(line, Message::kSendLabel, frame, length);
         line[n++] = '\n';
-        std::fwrite(line, 1, static_cast<size_t>(n), stdout);
-        std::fflush(stdout);
+        WriteLine(line, n);
     }
     {
         // A new exchange owns nothing of the previous one: no partial frame,
-        // no received bytes and no release that came too late for its command.
+        // no received bytes and no answer that came too late for its command.
         std::lock_guard lock(s.data_lock);
         ++s.exchange_number;
-        if (s.open.load()) s.port.DiscardInput();
+        if (usable) s.port.DiscardInput();
         s.pending_command = pending_command;
         s.assembly.Clear();
         std::memset(s.received_copy, 0, sizeof s.received_copy);
         s.received_length = 0;
-        s.woken_length = 0;
-        s.answer_signal.Reset();
+        s.frame_received = false;
+        s.mailbox.Clear();
         const unsigned now = platform::MonotonicMs();
         s.send_tick = now != 0 ? now : 1U;  // 0 means no answer awaited
+        s.sent_at = std::chrono::steady_clock::now();
+        s.answers_outstanding = usable ? answers : 0;
     }
-    if (s.open.load()) s.port.Write(frame, length);
+    if (usable) s.port.Write(frame, length);
     std::memcpy(s.sent_copy, frame, static_cast<size_t>(length));
     s.sent_length = length;
 }
 
-void SendFrame(int pending_command, const CommandFrame &frame) {
-    SendFrame(pending_command, frame.data(), frame.size());
+void SendFrame(int pending_command, const CommandFrame &frame, int answers) {
+    SendFrame(pending_command, frame.data(), frame.size(), answers);
+}
+
+AnswerOutcome WaitForAnswer(unsigned char *answer, int *count) {
+    ReaderSession &s = Session();
+    *count = 0;
+    if (!SessionUsable(s)) return AnswerOutcome::kNone;
+    AnswerMailbox::Entry entry;
+    {
+        std::unique_lock lock(s.data_lock);
+        if (!s.answer_cv.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
+                                  [&] { return !s.mailbox.empty(); })) {
+            return AnswerOutcome::kNone;
+        }
+        s.mailbox.Take(&entry);
+    }
+    if (!entry.good) return AnswerOutcome::kRefused;
+    *count = std::min(entry.length, kAnswerSize);
+    if (answer != nullptr) std::memcpy(answer, entry.bytes, static_cast<size_t>(*count));
+    return AnswerOutcome::kGood;
 }
 
 int WaitAnswer(unsigned char *answer) {
-    ReaderSession &s = Session();
-    if (!s.open.load() || !s.answer_signal.Wait(kAnswerWaitMs)) return 0;
-    std::lock_guard lock(s.data_lock);
-    const int count = std::min(s.woken_length, kAnswerSize);
-    std::memcpy(answer, s.woken_copy, static_cast<size_t>(count));
-    return count;
+    int count = 0;
+    return WaitForAnswer(answer, &count) == AnswerOutcome::kGood ? count : 0;
 }
 
 int WaitDone() {
-    ReaderSession &s = Session();
-    if (!s.open.load() || !s.answer_signal.Wait(kAnswerWaitMs)) return 0;
-    std::lock_guard lock(s.data_lock);
-    return s.woken_length != 0 ? 1 : 0;
+    int count = 0;
+    return WaitForAnswer(nullptr, &count) == AnswerOutcome::kGood && count != 0 ? 1 : 0;
 }
 
 const unsigned char *Exchange(int pending_command, const CommandFrame &frame) {
@@ -98,24 +131,11 @@ const unsigned char *Exchange(int pending_command, const CommandFrame &frame) {
     return WaitAnswer(s.answer) > 0 ? s.answer : nullptr;
 }
 
-bool ReportAnswer(const unsigned char *bytes, int length) {
-    ReaderSession &s = Session();
+void TraceAnswer(const unsigned char *bytes, int length, const AnswerVerdict &verdict) {
     char line[kTraceCapacity];
     int n = FormatTrace(line, Message::kReceiveLabel, bytes, length);
-    const AnswerVerdict verdict = EvaluateAnswer(bytes, length, s.pending_command.load());
     if (verdict.has_message) n = AppendMessage(line, n, verdict.message);
-    if (verdict.is_frame) {
-        if (verdict.success) {
-            s.last_answer_ok = true;
-        } else {
-            s.last_answer_ok = false;
-            s.pending_command = 0;
-            s.send_tick = 0;
-        }
-    }
-    std::fwrite(line, 1, static_cast<size_t>(n), stdout);
-    std::fflush(stdout);
-    return s.last_answer_ok.load();
+    WriteLine(line, n);
 }
 
 }  // namespace zelkor

@@ -1,19 +1,31 @@
 // One exchange with the reader: trace and write a frame, then wait for the
-// receive thread to hand over a good answer.
+// receive thread to hand over the answer.
 #pragma once
 
 #include "frame.h"
 #include "messages.h"
+#include "status.h"
 
 namespace zelkor {
 
-// Records `pending_command` as the awaited answer, traces the frame, forgets
-// any earlier answer and writes the frame. Failures show as a missing answer.
-void SendFrame(int pending_command, const unsigned char *frame, int length);
-void SendFrame(int pending_command, const CommandFrame &frame);
+// Traces the frame and writes it, awaiting `answers` answer frames. When the
+// previous command gave up waiting, first waits until its answer arrived (it
+// is traced and dropped) or its no-answer window closed. Forgets everything
+// received for earlier exchanges. Failures show as a missing answer.
+void SendFrame(int pending_command, const unsigned char *frame, int length, int answers = 1);
+void SendFrame(int pending_command, const CommandFrame &frame, int answers = 1);
 
-// Waits up to 1000 ms for a good answer and copies at most 128 of its bytes
-// into `answer`; returns the count copied, 0 when no good answer came.
+enum class AnswerOutcome {
+    kGood,     // an answer frame with status 0
+    kRefused,  // an answer frame with an error status: its message is printed
+    kNone,     // nothing within 1000 ms, or no session
+};
+
+// Waits up to 1000 ms for the next answer frame of the exchange; a good one is
+// copied into `answer` (at most 128 bytes, `*count` of them).
+AnswerOutcome WaitForAnswer(unsigned char *answer, int *count);
+
+// WaitForAnswer into `answer`; the count copied, 0 when no good answer came.
 int WaitAnswer(unsigned char *answer);
 
 // Waits like WaitAnswer without copying; 1 when a good answer came.
@@ -23,11 +35,8 @@ int WaitDone();
 // Returns that buffer, or nullptr when no good answer came.
 const unsigned char *Exchange(int pending_command, const CommandFrame &frame);
 
-// Called by the receive thread for each complete answer: traces it, prints
-// its status message and returns whether it wakes the waiting command.
-bool ReportAnswer(const unsigned char *bytes, int length);
-
-// Prints `label` followed by each byte as "%02X " (no line end, no flush).
-void TraceBytes(Message label, const unsigned char *bytes, int count);
+// Writes the trace of a received piece: "收到数据：", its bytes, and its
+// message; a good answer's line is ended by the command's success message.
+void TraceAnswer(const unsigned char *bytes, int length, const AnswerVerdict &verdict);
 
 }  // namespace zelkor

@@ -1,91 +1,173 @@
 #include "session.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstring>
-#include <system_error>
+#include <exception>
 
 #include "exchange.h"
 #include "messages.h"
 #include "platform/port_names.h"
+#include "status.h"
 #include "zelkor.h"
 
 namespace zelkor {
 
-void AnswerSignal::Release() {
-    {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-    }
-    released_cv_.notify_one();
+void AnswerMailbox::Post(const unsigned char *bytes, int length, bool good) {
+    if (count_ == kSlots) return;
+    Entry &entry = entries_[(first_ + count_) % kSlots];
+    entry.length = length;
+    entry.good = good;
+    std::memcpy(entry.bytes, bytes, static_cast<size_t>(std::clamp(length, 0, kAnswerSize)));
+    ++count_;
 }
 
-bool AnswerSignal::Wait(int timeout_ms) {
-    std::unique_lock lock(mutex_);
-    if (!released_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                               [this] { return released_; })) {
-        return false;
-    }
-    released_ = false;
+bool AnswerMailbox::Take(Entry *entry) {
+    if (count_ == 0) return false;
+    *entry = entries_[first_];
+    first_ = (first_ + 1) % kSlots;
+    --count_;
     return true;
 }
 
-void AnswerSignal::Reset() {
-    std::lock_guard lock(mutex_);
-    released_ = false;
-}
-
-ReaderSession::~ReaderSession() { EndSession(*this); }
-
 ReaderSession &Session() {
-    static ReaderSession session;
-    return session;
+    static ReaderSession *const session = new ReaderSession;
+    return *session;
 }
 
 namespace {
 
-// Prints the no-answer notice once, 2000 ms after a send that got no answer.
-void CheckNoAnswer(ReaderSession &s) {
+// Ends a session still open at process exit, in the opening process only: a
+// forked child that exits must leave its parent's port and thread alone.
+struct TeardownAtExit {
+    ~TeardownAtExit() {
+        ReaderSession &s = Session();
+        if (s.open.load() && s.port.OwnedByThisProcess()) EndSession(s);
+    }
+} teardown_at_exit;
+
+// A complete piece taken from the assembly, with its verdict.
+struct ReceivedPiece {
+    PieceKind kind = PieceKind::kUpload;
+    unsigned char bytes[kAssemblyCapacity];
+    int length = 0;
+    AnswerVerdict verdict;
+};
+
+void RecordReceived(ReaderSession &s, const unsigned char *bytes, int length, bool is_frame) {
+    if (!is_frame && s.frame_received) return;
+    s.frame_received = is_frame;
+    s.received_length = length;
+    std::memcpy(s.received_copy, bytes, static_cast<size_t>(length));
+}
+
+// Feeds the read's bytes from `*offset` on into the assembly until a piece
+// completes; false when none does. Requires `data_lock`.
+bool TakePiece(ReaderSession &s, const unsigned char *bytes, int count, int *offset,
+               ReceivedPiece *out) {
+    Piece piece;
+    while (!s.assembly.Next(&piece)) {
+        if (*offset == count) {
+            if (s.assembly.size() > 0) {
+                RecordReceived(s, s.assembly.data(), s.assembly.size(), true);
+                s.last_answer_ok = false;
+            }
+            return false;
+        }
+        const int taken = s.assembly.Append(bytes + *offset, count - *offset);
+        // A full buffer holds a frame that cannot complete: the rest is dropped.
+        *offset = taken == 0 ? count : *offset + taken;
+    }
+    const bool is_frame = piece.kind == PieceKind::kFrame;
+    RecordReceived(s, piece.bytes, piece.length, is_frame);
+    out->kind = piece.kind;
+    out->length = piece.length;
+    std::memcpy(out->bytes, piece.bytes, static_cast<size_t>(piece.length));
+    out->verdict = is_frame ? EvaluateAnswer(piece.bytes, piece.length, s.pending_command) : UploadVerdict();
+    return true;
+}
+
+// Hands an answer frame, already traced, to the command of its exchange.
+void PostAnswer(ReaderSession &s, const ReceivedPiece &piece, unsigned exchange_number) {
     std::lock_guard lock(s.data_lock);
-    const unsigned sent = s.send_tick.load();
-    if (sent == 0 || s.pending_command.load() == 0) return;
-    if (platform::MonotonicMs() - sent < static_cast<unsigned>(kNoAnswerNoticeMs)) return;
-    PrintMessage(Message::kNoAnswer);
-    s.pending_command = 0;
-    s.assembly.Clear();
-    s.last_answer_ok = false;
+    if (exchange_number != s.exchange_number || piece.kind != PieceKind::kFrame) return;
+    s.send_tick = 0;
+    if (piece.verdict.success) {
+        s.last_answer_ok = true;
+        if (s.answers_outstanding > 0) --s.answers_outstanding;
+    } else {
+        // The reader refused: no further answer comes for this command.
+        s.last_answer_ok = false;
+        s.pending_command = 0;
+        s.answers_outstanding = 0;
+    }
+    s.mailbox.Post(piece.bytes, piece.length, piece.verdict.success);
+    s.answer_cv.notify_all();
+}
+
+void CheckNoAnswer(ReaderSession &s) {
+    bool due = false;
+    {
+        std::lock_guard lock(s.data_lock);
+        due = ClaimNoAnswerNotice(s);
+    }
+    if (due) PrintMessage(Message::kNoAnswer);
 }
 
 // How long the next wait for input may last: one poll period, or less when
 // the no-answer notice falls due sooner.
-int NextWaitMs(const ReaderSession &s) {
-    const unsigned sent = s.send_tick.load();
-    if (sent == 0 || s.pending_command.load() == 0) return kPollPeriodMs;
-    const unsigned elapsed = platform::MonotonicMs() - sent;
+int NextWaitMs(ReaderSession &s) {
+    std::lock_guard lock(s.data_lock);
+    if (s.send_tick == 0 || s.pending_command == 0) return kPollPeriodMs;
+    const unsigned elapsed = platform::MonotonicMs() - s.send_tick;
     if (elapsed >= static_cast<unsigned>(kNoAnswerNoticeMs)) return 0;
     const unsigned left = static_cast<unsigned>(kNoAnswerNoticeMs) - elapsed;
     return left < static_cast<unsigned>(kPollPeriodMs) ? static_cast<int>(left) : kPollPeriodMs;
 }
 
+// Forgets everything of an earlier session or exchange. Requires `data_lock`.
+void ResetExchange(ReaderSession &s) {
+    s.assembly.Clear();
+    s.received_length = 0;
+    s.frame_received = false;
+    s.pending_command = 0;
+    s.send_tick = 0;
+    s.answers_outstanding = 0;
+    s.mailbox.Clear();
+}
+
 }  // namespace
+
+bool SessionUsable(ReaderSession &s) { return s.open.load() && s.port.OwnedByThisProcess(); }
+
+unsigned CurrentExchange(ReaderSession &s) {
+    std::lock_guard lock(s.data_lock);
+    return s.exchange_number;
+}
+
+bool ClaimNoAnswerNotice(ReaderSession &s) {
+    if (s.send_tick == 0 || s.pending_command == 0) return false;
+    if (platform::MonotonicMs() - s.send_tick < static_cast<unsigned>(kNoAnswerNoticeMs)) return false;
+    s.pending_command = 0;
+    s.assembly.Clear();
+    s.last_answer_ok = false;
+    s.answers_outstanding = 0;
+    s.answer_cv.notify_all();
+    return true;
+}
 
 void ReceiveChunk(ReaderSession &s, const unsigned char *bytes, int count,
                   unsigned exchange_number) {
-    std::lock_guard lock(s.data_lock);
-    if (exchange_number != s.exchange_number.load()) return;
-    const bool complete = s.assembly.Append(bytes, count);
-    s.received_length = s.assembly.size();
-    std::memcpy(s.received_copy, s.assembly.data(), static_cast<size_t>(s.received_length));
-    if (!complete) {
-        s.last_answer_ok = false;
-        return;
+    ReceivedPiece piece;
+    int offset = 0;
+    for (;;) {
+        {
+            std::lock_guard lock(s.data_lock);
+            if (exchange_number != s.exchange_number) return;
+            if (!TakePiece(s, bytes, count, &offset, &piece)) return;
+        }
+        TraceAnswer(piece.bytes, piece.length, piece.verdict);
+        PostAnswer(s, piece, exchange_number);
     }
-    if (ReportAnswer(s.assembly.data(), s.assembly.size())) {
-        s.woken_length = s.assembly.size();
-        std::memcpy(s.woken_copy, s.assembly.data(), static_cast<size_t>(s.woken_length));
-        s.answer_signal.Release();
-    }
-    s.assembly.Clear();
-    s.send_tick = 0;
 }
 
 void ReceiveLoop(ReaderSession &s) {
@@ -95,7 +177,7 @@ void ReceiveLoop(ReaderSession &s) {
         int count = 0;
         switch (s.port.Read(chunk, sizeof chunk, NextWaitMs(s), &count)) {
         case platform::ReadStatus::kData:
-            ReceiveChunk(s, chunk, count, s.exchange_number.load());
+            ReceiveChunk(s, chunk, count, CurrentExchange(s));
             break;
         case platform::ReadStatus::kGone:
             // A vanished device reports hang-up for ever: keep to the poll
@@ -111,10 +193,22 @@ void ReceiveLoop(ReaderSession &s) {
 
 bool EndSession(ReaderSession &s) {
     if (!s.open.load()) return false;
+    s.open = false;
+    if (!s.port.OwnedByThisProcess()) {
+        // Forked from the process that opened the port: its receive thread
+        // does not exist here, and the port's lock belongs to that process.
+        [[maybe_unused]] std::thread *parents_thread = s.receive_thread.release();
+        s.port.Close();
+        return false;
+    }
     s.stop_requested = true;
     s.port.Wake();
-    if (s.receive_thread.joinable()) s.receive_thread.join();
-    s.open = false;
+    if (s.receive_thread && s.receive_thread->joinable()) s.receive_thread->join();
+    s.receive_thread.reset();
+    {
+        std::lock_guard lock(s.data_lock);
+        ResetExchange(s);
+    }
     return s.port.Close();
 }
 
@@ -139,17 +233,12 @@ int OpenReader(int port, int baud, int data_bits, int parity, int stop_bits) {
     s.port.Purge();
     {
         std::lock_guard lock(s.data_lock);
-        s.assembly.Clear();
-        s.received_length = 0;
-        s.woken_length = 0;
-        s.pending_command = 0;
-        s.send_tick = 0;
+        zelkor::ResetExchange(s);
     }
-    s.answer_signal.Reset();
     s.stop_requested = false;
     try {
-        s.receive_thread = std::thread(zelkor::ReceiveLoop, std::ref(s));
-    } catch (const std::system_error &) {
+        s.receive_thread = std::make_unique<std::thread>(zelkor::ReceiveLoop, std::ref(s));
+    } catch (const std::exception &) {
         s.port.Close();
         return 0;
     }

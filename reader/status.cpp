@@ -19,13 +19,16 @@ Message StatusMessage(unsigned char status) {
     }
 }
 
-AnswerVerdict EvaluateAnswer(const unsigned char *bytes, int length, int pending_command) {
+AnswerVerdict UploadVerdict() {
     AnswerVerdict verdict;
-    if (length < 2 || bytes[0] != 0x55 || bytes[1] != 0x55) {
-        verdict.has_message = true;
-        verdict.message = Message::kUploadData;
-        return verdict;
-    }
+    verdict.has_message = true;
+    verdict.message = Message::kUploadData;
+    return verdict;
+}
+
+AnswerVerdict EvaluateAnswer(const unsigned char *bytes, int length, int pending_command) {
+    if (length < 2 || bytes[0] != 0x55 || bytes[1] != 0x55) return UploadVerdict();
+    AnswerVerdict verdict;
     verdict.is_frame = true;
     // A frame too short to carry a status byte cannot report success.
     const unsigned char status = length > kStatusOffset ? bytes[kStatusOffset] : 0xFF;

@@ -20,6 +20,9 @@ struct AnswerVerdict {
 // key A or key B message).
 AnswerVerdict EvaluateAnswer(const unsigned char *bytes, int length, int pending_command);
 
+// The verdict on upload data: reported with its message, never an answer.
+AnswerVerdict UploadVerdict();
+
 // Message for a nonzero status byte.
 Message StatusMessage(unsigned char status);
 

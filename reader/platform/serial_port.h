@@ -18,8 +18,9 @@ public:
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
 
-    // Opens the device at `path` for exclusive use (no other process, root
-    // included, can open it while we hold it) and puts the line in raw mode.
+    // Opens the device at `path` for exclusive use (no other program that
+    // locks the port can open it while we hold it) and puts the line in raw
+    // mode. The handle is not inherited by programs this process starts.
     bool Open(const char *path);
     // Applies line speed, data bits (5..8), parity (0 none, 1 odd, 2 even,
     // 3 mark, 4 space) and stop bits (0 one, 1 one and a half, 2 two).
@@ -38,13 +39,18 @@ public:
     // Waits up to `timeout_ms` for Wake() alone; true when woken.
     bool WaitForWake(int timeout_ms);
     // Releases the device. Safe to call twice; false when closing failed.
+    // In a process other than the one that opened it (a forked child) only
+    // this process's handles go: the opener keeps the device and its lock.
     bool Close();
     bool IsOpen() const { return fd_ >= 0; }
+    // True when the port is open and this process opened it.
+    bool OwnedByThisProcess() const;
 
 private:
     int fd_ = -1;
     int wake_read_ = -1;
     int wake_write_ = -1;
+    int opener_pid_ = -1;
 };
 
 // True when the device at `path` exists and nobody holds it now.

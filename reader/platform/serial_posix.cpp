@@ -16,11 +16,22 @@
 namespace zelkor::platform {
 namespace {
 
+// Moves a new descriptor above standard input, output and error: a process
+// that runs with one of them closed would otherwise get the port (or a pipe)
+// there, and its printing would go onto the line. Keeps close-on-exec.
+int AboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
 int OpenExclusive(const char *path) {
-    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = AboveStandardStreams(::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0) return -1;
     // TIOCEXCL keeps out ordinary processes but not root; flock keeps out
-    // every other open file description. A non-tty is not a serial port.
+    // every program that takes the lock too (it is advisory: a plain open by
+    // root is not stopped). A non-tty is not a serial port.
     if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
         ::close(fd);
         return -1;
@@ -98,6 +109,14 @@ bool SerialPort::Open(const char *path) {
         CloseExclusive(fd);
         return false;
     }
+    pipe_fds[0] = AboveStandardStreams(pipe_fds[0]);
+    pipe_fds[1] = AboveStandardStreams(pipe_fds[1]);
+    if (pipe_fds[0] < 0 || pipe_fds[1] < 0) {
+        CloseExclusive(fd);
+        if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
+        if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
+        return false;
+    }
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
         CloseExclusive(fd);
@@ -116,6 +135,7 @@ bool SerialPort::Open(const char *path) {
     fd_ = fd;
     wake_read_ = pipe_fds[0];
     wake_write_ = pipe_fds[1];
+    opener_pid_ = ::getpid();
     return true;
 }
 
@@ -221,11 +241,16 @@ bool SerialPort::WaitForWake(int timeout_ms) {
     return true;
 }
 
+bool SerialPort::OwnedByThisProcess() const { return fd_ >= 0 && opener_pid_ == ::getpid(); }
+
 bool SerialPort::Close() {
     bool ok = true;
     if (fd_ >= 0) {
-        ok = CloseExclusive(fd_);
+        // The exclusive flag and the lock belong to the open file, which a
+        // forked child shares with its parent: only the opener clears them.
+        ok = OwnedByThisProcess() ? CloseExclusive(fd_) : ::close(fd_) == 0;
         fd_ = -1;
+        opener_pid_ = -1;
     }
     if (wake_read_ >= 0) ::close(wake_read_);
     if (wake_write_ >= 0) ::close(wake_write_);

@@ -1,7 +1,8 @@
 // Arbitrary bytes from the line, in arbitrary splits, fed to the receive path
 // while commands wait: assembly, evaluation, trace and hand-over.
 // Input: a sequence of records <n> <n bytes>; n = 0 starts a new exchange
-// (the next byte picks its pending command code), n = 255 takes the answer.
+// (the next byte picks its pending command code), n = 255 takes the next
+// answer the waiting command would get.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,17 @@ namespace {
 
 void Check(bool condition) {
     if (!condition) std::abort();
+}
+
+// The next answer frame posted for the command: a whole frame, nothing else.
+void TakeAnswer(zelkor::ReaderSession &s) {
+    std::lock_guard lock(s.data_lock);
+    zelkor::AnswerMailbox::Entry entry;
+    if (!s.mailbox.Take(&entry)) return;
+    Check(entry.length >= 6 && entry.length <= zelkor::kAssemblyCapacity);
+    Check(entry.bytes[0] == 0x55 && entry.bytes[1] == 0x55);
+    Check(entry.length == entry.bytes[4] * 256 + entry.bytes[5] + 6);
+    Check(entry.good == (entry.length > 6 && entry.bytes[6] == 0));
 }
 
 }  // namespace
@@ -35,24 +47,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             continue;
         }
         if (n == 255) {
-            // A waiting command takes the hand-over, if there is one.
-            if (s.answer_signal.Wait(0)) {
-                std::lock_guard lock(s.data_lock);
-                Check(s.woken_length > 0 && s.woken_length <= zelkor::kCopySize);
-            }
+            TakeAnswer(s);
             continue;
         }
         const std::size_t count = n < size - at ? n : size - at;
-        zelkor::ReceiveChunk(s, data + at, static_cast<int>(count), s.exchange_number.load());
+        zelkor::ReceiveChunk(s, data + at, static_cast<int>(count), zelkor::CurrentExchange(s));
         at += count;
         std::lock_guard lock(s.data_lock);
         Check(s.received_length >= 0 && s.received_length <= zelkor::kCopySize);
-        Check(s.assembly.size() >= 0 && s.assembly.size() < zelkor::kCopySize + 1);
-        Check(s.received_length == s.assembly.size() || s.assembly.size() == 0);
+        Check(s.assembly.size() >= 0 && s.assembly.size() <= zelkor::kAssemblyCapacity);
+        // What stays held can only be the beginning of a frame.
+        Check(s.assembly.size() == 0 || s.assembly.data()[0] == 0x55);
     }
     // Leave nothing for the next input.
-    s.answer_signal.Reset();
     std::lock_guard lock(s.data_lock);
+    s.mailbox.Clear();
     s.assembly.Clear();
     return 0;
 }

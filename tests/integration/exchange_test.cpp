@@ -1,6 +1,7 @@
 // The exchange as a caller sees it: frames on the wire, answers in one piece
 // or several, status messages, time-outs, late answers and upload data.
 #include <algorithm>
+#include <cctype>
 #include <thread>
 #include <vector>
 
@@ -24,7 +25,7 @@ TEST_F(ExchangeTest, GoodAnswerTracesBothFramesAndSucceedsQuickly) {
     out_.Take();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(FindCard(), 1);
-    EXPECT_LT(ElapsedMs(start), 50 * kSlack);
+    EXPECT_LT(ElapsedMs(start), 900);
     ASSERT_EQ(sim_.Frames().size(), 1u);
     EXPECT_EQ(sim_.Frames()[0], Hex(kFindFrame));
     EXPECT_EQ(out_.Take(), Sent(kFindFrame) + Received(Hex("55 55 00 00 00 04 00 04 00 00")) + Gbk("寻卡成功\n"));
@@ -34,7 +35,8 @@ TEST_F(ExchangeTest, GoodAnswerTracesBothFramesAndSucceedsQuickly) {
     EXPECT_EQ(sim::Bytes(sent, sent + 10), Hex(kFindFrame));
 }
 
-TEST_F(ExchangeTest, CommandAnsweredAtOnceReturnsWithinFiveMilliseconds) {
+// The receive thread waits on the port rather than polling it every 50 ms.
+TEST_F(ExchangeTest, CommandAnsweredAtOnceReturnsWellWithinAPollPeriod) {
     std::vector<long> micros;
     for (int i = 0; i < 30; ++i) {
         sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
@@ -45,7 +47,7 @@ TEST_F(ExchangeTest, CommandAnsweredAtOnceReturnsWithinFiveMilliseconds) {
                                                .count()));
     }
     std::sort(micros.begin(), micros.end());
-    EXPECT_LT(micros[micros.size() / 2], 5000 * kSlack) << "median in microseconds";
+    EXPECT_LT(micros[micros.size() / 2], 25000 * kSlack) << "median in microseconds";
 }
 
 TEST_F(ExchangeTest, AnswerSplitIntoPiecesArrivesWhole) {
@@ -69,19 +71,17 @@ struct StatusCase {
 
 class StatusMessageTest : public SimulatedReaderTest, public ::testing::WithParamInterface<StatusCase> {};
 
-TEST_P(StatusMessageTest, ErrorStatusPrintsItsMessageAtOnceAndFailsAfterTheWait) {
+TEST_P(StatusMessageTest, ErrorStatusPrintsItsMessageAndFailsAtOnce) {
     const StatusCase c = GetParam();
     const sim::Bytes answer = sim::EncodeAnswer(c.status, Hex("00"));
     sim_.Enqueue(sim::Raw(answer));
     out_.Take();
     const auto start = std::chrono::steady_clock::now();
-    std::thread caller([&] { EXPECT_EQ(FindCard(), 0); });
-    // The message is there long before the command gives up.
-    EXPECT_TRUE(out_.WaitFor(Gbk(c.message), 500));
-    EXPECT_LT(ElapsedMs(start), 500 * kSlack);
-    caller.join();
-    EXPECT_GE(ElapsedMs(start), 990);
-    EXPECT_LT(ElapsedMs(start), 1000 + 300 * kSlack);
+    EXPECT_EQ(FindCard(), 0);
+    // The refusal ends the wait: the command does not sit out its 1000 ms,
+    // and its answer's line is complete when it returns.
+    EXPECT_LT(ElapsedMs(start), 900);
+    EXPECT_EQ(out_.Take(), Sent(kFindFrame) + Received(answer) + Gbk(c.message));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -101,7 +101,7 @@ TEST_F(ExchangeTest, ErrorStatusTraceIsOneLineAndNoNoAnswerNoticeFollows) {
     sim_.Enqueue(sim::Raw(answer));
     out_.Take();
     EXPECT_EQ(FindCard(), 0);
-    std::this_thread::sleep_for(1200ms);  // past the 2000 ms notice
+    std::this_thread::sleep_for(2200ms);  // past the 2000 ms notice
     EXPECT_EQ(out_.Take(), Sent(kFindFrame) + Received(answer) + Gbk("  #↑读卡器周围无卡\n"));
 }
 
@@ -123,32 +123,64 @@ TEST_F(ExchangeTest, MissingAnswerFailsAfterOneSecondAndIsNoticedOnceAfterTwo) {
     EXPECT_EQ(out_.Take(), "");
 }
 
-TEST_F(ExchangeTest, LateAnswerDoesNotSatisfyTheNextCommand) {
-    // The first answer comes after its command gave up, just after the
-    // second command got its own answer.
-    sim_.Enqueue(sim::Answer(0x00, Hex("04 00"), 1080));
-    sim_.Enqueue(sim::Answer(0x00, Hex("02 00")));
-    sim_.Enqueue(sim::Answer(0x00, Hex("08 00"), 300));
+TEST_F(ExchangeTest, LateAnswerIsTracedBeforeTheNextSendAndNeverTakenForItsAnswer) {
+    // The first answer comes after its command gave up; the next command
+    // sends only once it was traced, and gets its own answer.
+    const sim::Bytes late = sim::EncodeAnswer(0x00, Hex("04 00"));
+    const sim::Bytes own = sim::EncodeAnswer(0x00, Hex("02 00"));
+    sim_.Enqueue(sim::Raw(late, 1150));
+    sim_.Enqueue(sim::Raw(own));
+    out_.Take();
     EXPECT_EQ(FindCard(), 0);
     EXPECT_EQ(FindCard(), 1);
-    std::this_thread::sleep_for(200ms);  // the late answer arrives now
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(FindCard(), 1);
-    EXPECT_GE(ElapsedMs(start), 290) << "a left-over release woke the third command";
     unsigned char received[1024];
     ASSERT_EQ(GetReaderRecvData(received), 10);
-    EXPECT_EQ(received[7], 0x08);
+    EXPECT_EQ(received[7], 0x02);
+    EXPECT_EQ(out_.Take(), Sent(kFindFrame) + Received(late) + Sent(kFindFrame) + Received(own) +
+                               Gbk("寻卡成功\n"));
 }
 
-TEST_F(ExchangeTest, UploadDataAfterAGoodAnswerIsReportedAndWakesAWaitingCommand) {
+// A command that gave up, then another command whose answer differs: the
+// second one must see its own answer, whatever the first one's brings.
+TEST_F(ExchangeTest, LateAnswersOfAnotherCommandAreDropped) {
+    const sim::Bytes block4 = sim::EncodeAnswer(0x00, Hex("44444444444444444444444444444444"));
+    const sim::Bytes block8 = sim::EncodeAnswer(0x00, Hex("88888888888888888888888888888888"));
+    unsigned char data[16] = {};
+    sim_.Enqueue(sim::Raw(block4, 1100));
+    sim_.Enqueue(sim::Raw(block8));
+    EXPECT_EQ(ReadBlock(0, 0, 4, 11, data), 0);
+    ASSERT_EQ(ReadBlock(0, 0, 8, 11, data), 1);
+    EXPECT_EQ(data[0], 0x88);
+
+    // A refused write after a write whose good answer came late.
+    unsigned char block[16] = {};
+    sim_.Enqueue(sim::Answer(0x00, {}, 1100));
+    sim_.Enqueue(sim::Answer(0x0B));
+    EXPECT_EQ(WriteBlock(0, 0, 4, 11, block), 0);
+    EXPECT_EQ(WriteBlock(0, 0, 4, 11, block), 0);
+
+    // An answer that never comes: the next send waits out the no-answer
+    // window once, then the session goes on.
+    sim_.Enqueue(sim::Silence());
+    sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
+    out_.Take();
+    EXPECT_EQ(FindCard(), 0);
+    EXPECT_EQ(FindCard(), 1);
+    EXPECT_EQ(out_.Take(), Sent(kFindFrame) + Gbk("超时未收到数据\n") + Sent(kFindFrame) +
+                               Received(sim::EncodeAnswer(0x00, Hex("04 00"))) + Gbk("寻卡成功\n"));
+}
+
+TEST_F(ExchangeTest, UploadDataAfterAGoodAnswerIsReportedButAnswersNoCommand) {
     sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
     ASSERT_EQ(FindCard(), 1);
     out_.Take();
     sim_.SendUnprompted(Hex("01 02 03"));
-    ASSERT_TRUE(out_.WaitFor(Received(Hex("01 02 03")) + Gbk("  #↑收到上传数据\n"), 500));
-    // Upload data is the only thing that arrives: it wakes the command.
+    ASSERT_TRUE(out_.WaitFor(Received(Hex("01 02 03")) + Gbk("  #↑收到上传数据\n"), 500 * kSlack));
+    // Upload data is the only thing that arrives: the command fails.
     sim_.Enqueue(sim::Raw(Hex("0A 0B")));
-    EXPECT_EQ(FindCard(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FindCard(), 0);
+    EXPECT_GE(ElapsedMs(start), 990);
 }
 
 TEST_F(ExchangeTest, UploadDataAfterAFailedAnswerWakesNobody) {
@@ -162,9 +194,9 @@ TEST_F(ExchangeTest, UploadDataAfterAFailedAnswerWakesNobody) {
     EXPECT_EQ(out_.Take(), Sent(kFindFrame) + Received(Hex("01 02 03")) + Gbk("  #↑收到上传数据\n"));
 }
 
-TEST_F(ExchangeTest, UploadDataBeforeAnyAnswerWakesTheFirstCommand) {
+TEST_F(ExchangeTest, UploadDataBeforeAnyAnswerAnswersNoCommand) {
     sim_.Enqueue(sim::Raw(Hex("41")));
-    EXPECT_EQ(FindCard(), 1);
+    EXPECT_EQ(FindCard(), 0);
 }
 
 TEST_F(ExchangeTest, IncompleteFrameIsDiscardedAndTheSessionGoesOn) {
@@ -179,18 +211,89 @@ TEST_F(ExchangeTest, OverLongInputNeverOverrunsAndTheSessionRecovers) {
     flood.resize(3000, 0xEE);
     sim_.Enqueue(sim::Raw(flood));
     EXPECT_EQ(FindCard(), 0);
-    std::this_thread::sleep_for(1100ms);  // the no-answer notice empties the assembly
+    // The next send waits for the no-answer notice, which empties the assembly.
     sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
     EXPECT_EQ(FindCard(), 1);
 }
 
-TEST_F(ExchangeTest, TooLongFrameDoesNotCompleteAndTheNextCommandWorks) {
-    sim::Bytes over_long = sim::EncodeAnswer(0x00, Hex("04 00"));
-    over_long.push_back(0x77);
-    sim_.Enqueue(sim::Raw(over_long));
-    EXPECT_EQ(FindCard(), 0);
+// Stray bytes around answers, and answers glued together in one read: each
+// answer frame is judged on its own and upload data decides nothing.
+struct StreamCase {
+    const char *name;
+    std::vector<sim::Bytes> pieces;  // written 20 ms apart
+    int result;                      // FindCard's
+    const char *upload;              // upload data reported, or ""
+};
+
+class StreamTest : public SimulatedReaderTest, public ::testing::WithParamInterface<StreamCase> {};
+
+TEST_P(StreamTest, EachAnswerFrameIsJudgedOnItsOwn) {
+    const StreamCase c = GetParam();
+    sim::Reaction r;
+    for (const sim::Bytes &p : c.pieces) r.pieces.push_back({r.pieces.empty() ? 0 : 20, p});
+    sim_.Enqueue(r);
+    out_.Take();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FindCard(), c.result);
+    // Every case ends in a frame, so no case waits out the 1000 ms.
+    EXPECT_LT(ElapsedMs(start), 900);
+    std::this_thread::sleep_for(60ms);
+    const std::string out = out_.Take();
+    if (*c.upload != 0) {
+        EXPECT_NE(out.find(Received(Hex(c.upload)) + Gbk("  #↑收到上传数据\n")), std::string::npos) << out;
+    }
+    // The session goes on with the next answer.
     sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
     EXPECT_EQ(FindCard(), 1);
+}
+
+const sim::Bytes kGood = sim::EncodeAnswer(0x00, Hex("04 00"));
+const sim::Bytes kRefusal = Hex("55 55 00 00 00 02 0B 09");
+
+sim::Bytes Cat(std::initializer_list<sim::Bytes> parts) {
+    sim::Bytes out;
+    for (const sim::Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StrayAndGlued, StreamTest,
+    ::testing::Values(
+        StreamCase{"stray byte then refusal, one read", {Cat({Hex("00"), kRefusal})}, 0, "00"},
+        StreamCase{"stray byte then refusal, two reads", {Hex("00"), kRefusal}, 0, "00"},
+        StreamCase{"stray bytes then good answer, one read", {Cat({Hex("A5 5A 13 37"), kGood})}, 1, "A5 5A 13 37"},
+        StreamCase{"stray 55 then good answer", {Cat({Hex("55"), kGood})}, 1, "55"},
+        StreamCase{"good answer with a stray byte after it", {Cat({kGood, Hex("77")})}, 1, "77"},
+        StreamCase{"refusal with a stray byte after it", {Cat({kRefusal, Hex("77")})}, 0, "77"},
+        StreamCase{"good answer glued to a refusal", {Cat({kGood, kRefusal})}, 1, ""},
+        StreamCase{"refusal glued to a good answer", {Cat({kRefusal, kGood})}, 0, ""},
+        StreamCase{"good answer with the first byte of the next", {Cat({kGood, Hex("55")}), Hex("55 00 00 00 02 0B 09")}, 1, ""},
+        StreamCase{"garbage between glued frames", {Cat({Hex("13"), kRefusal, Hex("A5 5A"), kGood})}, 0, "13"}),
+    [](const auto &info) {
+        std::string name;
+        for (const char *p = info.param.name; *p != 0; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return name;
+    });
+
+TEST_F(ExchangeTest, ManualCardTakesBothOfItsAnswersFromOneRead) {
+    const sim::Bytes ack = sim::EncodeAnswer(0x00, Hex("00"));
+    const sim::Bytes card = sim::EncodeAnswer(0x00, Hex("04 E1 E2 E3 E4"));
+    for (const sim::Bytes &glued : {Cat({ack, card}), Cat({Hex("A5"), ack, Hex("5A"), card})}) {
+        sim_.Enqueue(sim::Raw(glued));
+        card_info info{};
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(ManualCard(&info), 1);
+        EXPECT_LT(ElapsedMs(start), 900);
+        EXPECT_EQ(info.card_type, 11);
+        EXPECT_EQ(info.uid[0], 0xE1);
+        EXPECT_EQ(info.uid[3], 0xE4);
+    }
+    // A refused search ends ManualCard at once.
+    sim_.Enqueue(sim::Answer(0x01));
+    card_info info{};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ManualCard(&info), 0);
+    EXPECT_LT(ElapsedMs(start), 900);
 }
 
 }  // namespace

@@ -45,58 +45,106 @@ TEST(CommandFrameTest, LargestFrameFitsAndOneMoreByteIsRefused) {
     EXPECT_EQ(too_long.size(), 0);
 }
 
-// Feeds the pieces one by one; returns after which piece the assembly
-// reported completion (-1: never).
-int CompletesAfter(AnswerAssembly &assembly, const std::vector<sim::Bytes> &pieces) {
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        if (assembly.Append(pieces[i].data(), static_cast<int>(pieces[i].size()))) return static_cast<int>(i);
+// Feeds the reads one by one and lists every piece the assembly hands out as
+// "F:<hex>" (frame) or "U:<hex>" (upload data), then "held:<hex>" for what it
+// keeps for the next read.
+std::vector<std::string> PiecesOf(AnswerAssembly &assembly, const std::vector<sim::Bytes> &reads) {
+    std::vector<std::string> out;
+    for (const sim::Bytes &read : reads) {
+        int offset = 0;
+        const int count = static_cast<int>(read.size());
+        for (;;) {
+            Piece piece;
+            while (assembly.Next(&piece)) {
+                out.push_back((piece.kind == PieceKind::kFrame ? "F:" : "U:") +
+                              testing_support::ToHex(sim::Bytes(piece.bytes, piece.bytes + piece.length)));
+            }
+            if (offset == count) break;
+            const int taken = assembly.Append(read.data() + offset, count - offset);
+            offset = taken == 0 ? count : offset + taken;
+        }
     }
-    return -1;
+    out.push_back("held:" + testing_support::ToHex(sim::Bytes(assembly.data(), assembly.data() + assembly.size())));
+    return out;
 }
 
-TEST(AnswerAssemblyTest, CompletesExactlyWhenTheAnnouncedLengthArrived) {
+TEST(AnswerAssemblyTest, SplitsTheStreamIntoFramesAndUploadData) {
+    using V = std::vector<std::string>;
+    const std::string ok = "55 55 00 00 00 03 00 11 22 ";
+    const std::string refused = "55 55 00 00 00 02 0B 09 ";
     struct Case {
         const char *name;
-        std::vector<sim::Bytes> pieces;
-        int completes_after;
+        std::vector<sim::Bytes> reads;
+        V pieces;
     } cases[] = {
-        {"one piece", {Hex("55 55 00 00 00 03 00 11 22")}, 0},
-        {"split after the third byte", {Hex("55 55 00"), Hex("00 00 03 00 11 22")}, 1},
-        {"byte by byte", {Hex("55"), Hex("55"), Hex("00"), Hex("00"), Hex("00"), Hex("03"), Hex("00"), Hex("11"), Hex("22")}, 8},
-        {"header only", {Hex("55 55 00 00")}, -1},
-        {"one start byte waits", {Hex("55")}, -1},
-        {"upload data at once", {Hex("41")}, 0},
-        {"55 then other byte is upload data", {Hex("55"), Hex("41")}, 1},
-        {"more bytes than announced never complete", {Hex("55 55 00 00 00 03 00 11 22 33")}, -1},
-        {"length field of zero", {Hex("55 55 00 00 00 00")}, 0},
+        {"one piece", {Hex(ok)}, {"F:" + ok, "held:"}},
+        {"split after the third byte", {Hex("55 55 00"), Hex("00 00 03 00 11 22")}, {"F:" + ok, "held:"}},
+        {"byte by byte",
+         {Hex("55"), Hex("55"), Hex("00"), Hex("00"), Hex("00"), Hex("03"), Hex("00"), Hex("11"), Hex("22")},
+         {"F:" + ok, "held:"}},
+        {"header only", {Hex("55 55 00 00")}, {"held:55 55 00 00 "}},
+        {"one start byte waits", {Hex("55")}, {"held:55 "}},
+        {"upload data at once", {Hex("41")}, {"U:41 ", "held:"}},
+        {"55 then other byte is upload data", {Hex("55"), Hex("41")}, {"U:55 41 ", "held:"}},
+        {"length field of zero", {Hex("55 55 00 00 00 00")}, {"F:55 55 00 00 00 00 ", "held:"}},
+        {"bytes after a frame stay for the next piece", {Hex(ok + "33")}, {"F:" + ok, "U:33 ", "held:"}},
+        {"a stray byte before a refusal", {Hex("00 " + refused)}, {"U:00 ", "F:" + refused, "held:"}},
+        {"a stray byte after an answer, then a refusal", {Hex(ok + "00"), Hex(refused)},
+         {"F:" + ok, "U:00 ", "F:" + refused, "held:"}},
+        {"stray 55 before a frame", {Hex("55 " + ok)}, {"U:55 ", "F:" + ok, "held:"}},
+        {"stray 55s split before a frame", {Hex("55 55"), Hex("55 " + ok)}, {"U:55 55 55 ", "F:" + ok, "held:"}},
+        {"two frames in one read", {Hex(ok + refused)}, {"F:" + ok, "F:" + refused, "held:"}},
+        {"a frame with the first byte of the next", {Hex(ok + "55"), Hex(refused.substr(3))},
+         {"F:" + ok, "F:" + refused, "held:"}},
+        {"garbage between glued frames", {Hex(ok + "A5 5A 13 " + refused)},
+         {"F:" + ok, "U:A5 5A 13 ", "F:" + refused, "held:"}},
+        {"upload data ending in a start byte", {Hex("A5 55"), Hex("55 00 00 00 02 0B 09")},
+         {"U:A5 ", "F:" + refused, "held:"}},
     };
     for (const Case &c : cases) {
         AnswerAssembly assembly;
-        EXPECT_EQ(CompletesAfter(assembly, c.pieces), c.completes_after) << c.name;
+        EXPECT_EQ(PiecesOf(assembly, c.reads), c.pieces) << c.name;
+    }
+}
+
+TEST(AnswerAssemblyTest, EverySplitOfTwoGluedFramesGivesBothFrames) {
+    const sim::Bytes glued = Hex("55 55 00 00 00 03 00 11 22 55 55 00 00 00 07 00 04 E1 E2 E3 E4 F0");
+    for (std::size_t cut = 0; cut <= glued.size(); ++cut) {
+        AnswerAssembly assembly;
+        const std::vector<std::string> pieces =
+            PiecesOf(assembly, {sim::Bytes(glued.begin(), glued.begin() + static_cast<long>(cut)),
+                                sim::Bytes(glued.begin() + static_cast<long>(cut), glued.end())});
+        EXPECT_EQ(pieces, (std::vector<std::string>{"F:55 55 00 00 00 03 00 11 22 ",
+                                                     "F:55 55 00 00 00 07 00 04 E1 E2 E3 E4 F0 ", "held:"}))
+            << "cut at " << cut;
     }
 }
 
 TEST(AnswerAssemblyTest, NeverHoldsMoreThanItsBuffer) {
     AnswerAssembly assembly;
-    std::vector<unsigned char> header = {0x55, 0x55, 0x00, 0x00, 0x03, 0xFF};  // announces 1023 bytes
-    EXPECT_FALSE(assembly.Append(header.data(), 6));
+    std::vector<unsigned char> header = {0x55, 0x55, 0x00, 0x00, 0x0B, 0xB8};  // announces 3000 bytes
+    EXPECT_EQ(assembly.Append(header.data(), 6), 6);
     std::vector<unsigned char> chunk(1000, 0xAB);
-    EXPECT_FALSE(assembly.Append(chunk.data(), 1000));
+    EXPECT_EQ(assembly.Append(chunk.data(), 1000), 1000);
     EXPECT_EQ(assembly.size(), 1006);
-    // A piece that would reach 1024 bytes is dropped whole.
-    EXPECT_FALSE(assembly.Append(chunk.data(), 18));
-    EXPECT_EQ(assembly.size(), 1006);
-    EXPECT_FALSE(assembly.Append(chunk.data(), 17));
-    EXPECT_EQ(assembly.size(), 1023);
+    // Only what fits is taken; the frame can never complete.
+    EXPECT_EQ(assembly.Append(chunk.data(), 1000), kAssemblyCapacity - 1006);
+    EXPECT_EQ(assembly.Append(chunk.data(), 1000), 0);
+    EXPECT_EQ(assembly.size(), kAssemblyCapacity);
+    Piece piece;
+    EXPECT_FALSE(assembly.Next(&piece));
 
-    // A single read of a whole buffer fits in an empty assembly.
+    // A whole buffer of upload data comes out as one piece, and room is back.
     AnswerAssembly full;
     std::vector<unsigned char> upload(kAssemblyCapacity, 0x01);
-    EXPECT_TRUE(full.Append(upload.data(), kAssemblyCapacity));
-    EXPECT_EQ(full.size(), kAssemblyCapacity);
+    EXPECT_EQ(full.Append(upload.data(), kAssemblyCapacity), kAssemblyCapacity);
+    ASSERT_TRUE(full.Next(&piece));
+    EXPECT_EQ(piece.kind, PieceKind::kUpload);
+    EXPECT_EQ(piece.length, kAssemblyCapacity);
+    EXPECT_EQ(full.size(), 0);
+    EXPECT_EQ(full.Append(upload.data(), 10), 10);
     full.Clear();
     EXPECT_EQ(full.size(), 0);
-    EXPECT_EQ(full.data()[0], 0);
 }
 
 TEST(EvaluateAnswerTest, StatusByteChoosesTheMessage) {
