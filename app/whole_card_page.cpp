@@ -207,6 +207,14 @@ std::vector<card::Key> CWholeCardPage::DictionaryInUse() {
     return card::UniqueKeys(keys);
 }
 
+std::vector<card::Key> CWholeCardPage::KeysToTry() {
+    std::vector<card::Key> keys;
+    if (m_image) keys = card::KeysOfMap(m_image->keys);
+    const std::vector<card::Key> in_use = DictionaryInUse();
+    keys.insert(keys.end(), in_use.begin(), in_use.end());
+    return card::UniqueKeys(keys);
+}
+
 // ---- Card work --------------------------------------------------------------
 
 bool CWholeCardPage::CheckPort() {
@@ -298,7 +306,6 @@ void CWholeCardPage::OnSearchKeys() {
 }
 
 void CWholeCardPage::TakeKeys(const card::CardIdentity &identity, const card::KeySearchResult &result) {
-    m_cardKeys = CardKeys{identity.uid, *identity.kind, result.keys};
     // The view goes on showing this card's dump, else an empty one of it.
     if (!m_image || m_image->uid != identity.uid || m_image->kind != *identity.kind) {
         card::CardImage image = card::CardImage::Blank(*identity.kind);
@@ -320,29 +327,27 @@ void CWholeCardPage::TakeKeys(const card::CardIdentity &identity, const card::Ke
 
 void CWholeCardPage::OnReadCard() {
     if (!CheckPort()) return;
-    const std::vector<card::Key> dictionary = DictionaryInUse();
-    const std::optional<CardKeys> known = m_cardKeys;
-    StartCardWork([this, dictionary, known](const CCardWorker::ProgressSink &sink,
-                                            std::stop_token stop) -> CCardWorker::Continuation {
+    const std::vector<card::Key> dictionary = KeysToTry();
+    if (dictionary.empty()) {
+        ShowError(this, QStringLiteral("请至少选择一个密钥字典"), QStringLiteral("读整卡"));
+        return;
+    }
+    StartCardWork([this, dictionary](const CCardWorker::ProgressSink &sink,
+                                     std::stop_token stop) -> CCardWorker::Continuation {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
         const std::optional<card::CardIdentity> identity = link->Identify();
         if (!identity || !identity->kind) return [this, identity] { ShowNoCard(identity); };
-        std::vector<card::SectorKeys> keys;
-        if (known && known->uid == identity->uid && known->kind == *identity->kind) {
-            keys = known->keys;
-        } else {
-            // A card not searched yet: its keys come from the dictionaries first.
-            keys = card::SearchKeys(*link, *identity->kind, dictionary, ProgressTo(sink), stop).keys;
-        }
-        card::CardImage image = card::ReadCard(*link, *identity, keys, ProgressTo(sink), stop);
-        return [this, identity = *identity, image = std::move(image), cancelled = stop.stop_requested()]() mutable {
-            TakeDump(identity, std::move(image), cancelled);
+        // Keys found before are tried first, so each sector costs one try
+        // when they still fit, and a card whose keys changed is still read.
+        const card::KeySearchResult keys = card::SearchKeys(*link, *identity->kind, dictionary, ProgressTo(sink), stop);
+        card::CardImage image = card::ReadCard(*link, *identity, keys.keys, ProgressTo(sink), stop);
+        return [this, image = std::move(image), cancelled = stop.stop_requested()]() mutable {
+            TakeDump(std::move(image), cancelled);
         };
     });
 }
 
-void CWholeCardPage::TakeDump(const card::CardIdentity &identity, card::CardImage image, bool cancelled) {
-    m_cardKeys = CardKeys{identity.uid, *identity.kind, image.keys};
+void CWholeCardPage::TakeDump(card::CardImage image, bool cancelled) {
     const int known = image.KnownBlockCount();
     const int total = image.block_count();
     ShowImage(std::move(image));
@@ -366,11 +371,7 @@ void CWholeCardPage::OnWriteCard() {
         ShowError(this, QStringLiteral("没有可写入的卡数据，请先读整卡或打开文件"), QStringLiteral("写整卡"));
         return;
     }
-    // The target card's keys: those of the dump first, then the dictionaries.
-    std::vector<card::Key> dictionary = card::KeysOfMap(m_image->keys);
-    const std::vector<card::Key> in_use = DictionaryInUse();
-    dictionary.insert(dictionary.end(), in_use.begin(), in_use.end());
-    dictionary = card::UniqueKeys(dictionary);
+    const std::vector<card::Key> dictionary = KeysToTry();
     StartCardWork([this, dictionary](const CCardWorker::ProgressSink &sink,
                                      std::stop_token stop) -> CCardWorker::Continuation {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
@@ -419,9 +420,13 @@ void CWholeCardPage::ConfirmRestore(const card::CardImage &card_now) {
             return;
         }
     }
-    StartCardWork([this, plan = forced](const CCardWorker::ProgressSink &sink,
-                                        std::stop_token stop) -> CCardWorker::Continuation {
+    StartCardWork([this, plan = forced, uid = card_now.uid](const CCardWorker::ProgressSink &sink,
+                                                            std::stop_token stop) -> CCardWorker::Continuation {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
+        // The plan holds only for the card it was made for.
+        const std::optional<card::CardIdentity> identity = link->Identify();
+        if (!identity || identity->uid != uid)
+            return [this] { ShowError(this, QStringLiteral("卡片已经更换或离开读卡器，没有写入任何数据"), QStringLiteral("写整卡")); };
         const card::RestoreReport report = card::Restore(*link, plan, ProgressTo(sink), stop);
         return [this, report] { ReportRestore(report); };
     });
@@ -431,7 +436,7 @@ void CWholeCardPage::ReportRestore(const card::RestoreReport &report) {
     QString text = QStringLiteral("写入 %1 块，校验通过 %2 块，跳过 %3 块").arg(report.written).arg(report.verified).arg(report.skipped);
     if (report.cancelled) text = QStringLiteral("已停止：") + text;
     for (const card::BlockFailure &failure : report.failures)
-        text += QStringLiteral("\n块 %1：%2").arg(failure.block).arg(QString::fromStdString(failure.message));
+        text += QStringLiteral("\n块 %1：%2").arg(failure.block).arg(CardWorkReason(failure.message));
     ShowStatus(text);
     MessageService::Instance().Show(this, text, QStringLiteral("写整卡"),
                                     report.ok() ? MessageService::Icon::Information : MessageService::Icon::Error);

@@ -62,17 +62,14 @@ private:
         QString name;
         std::vector<zelkor::card::Key> keys;
     };
-    // Keys found for one card, remembered for reading it.
-    struct CardKeys {
-        std::vector<std::uint8_t> uid;
-        zelkor::card::CardKind kind = zelkor::card::CardKind::Classic1K;
-        std::vector<zelkor::card::SectorKeys> keys;
-    };
 
     void BuildLayout();
     void AddDictionaryItem(const Dictionary &dictionary);
     bool CheckPort();
     std::vector<zelkor::card::Key> DictionaryInUse();
+    // The keys of the shown dump first (they are likely the card's), then
+    // the dictionaries in use.
+    std::vector<zelkor::card::Key> KeysToTry();
     bool StartCardWork(CCardWorker::Job job);
     void SetWorking(bool working);
     void OnProgress(const QString &stage, int done, int total);
@@ -82,7 +79,7 @@ private:
     // Continuations of the card work, on the window thread.
     void ShowNoCard(const std::optional<zelkor::card::CardIdentity> &identity);
     void TakeKeys(const zelkor::card::CardIdentity &identity, const zelkor::card::KeySearchResult &result);
-    void TakeDump(const zelkor::card::CardIdentity &identity, zelkor::card::CardImage image, bool cancelled);
+    void TakeDump(zelkor::card::CardImage image, bool cancelled);
     void ConfirmRestore(const zelkor::card::CardImage &card_now);
     void ReportRestore(const zelkor::card::RestoreReport &report);
 
@@ -106,7 +103,6 @@ private:
 
     std::vector<Dictionary> m_dictionaries;  // item i of m_pDictionaries
     std::optional<zelkor::card::CardImage> m_image;
-    std::optional<CardKeys> m_cardKeys;
     QString m_strStage;
     QElapsedTimer m_stageTimer;
 

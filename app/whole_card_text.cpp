@@ -1,6 +1,8 @@
 #include "whole_card_text.h"
 
-#include <map>
+#include <QRegularExpression>
+
+#include <utility>
 
 #include "card/hex.h"
 #include "hex_text.h"
@@ -90,6 +92,51 @@ QString BlockRanges(const QList<int> &blocks) {
     return parts.join(QLatin1Char(' '));
 }
 
+QString CardWorkReason(const std::string &reason) {
+    // The toolkit words its reasons in English; these are the ones it gives.
+    static const std::pair<const char *, const char *> kReasons[] = {
+        {"manufacturer block: never written", "厂商块，从不写入"},
+        {"the card already holds these bytes", "卡上已是相同的数据"},
+        {"not in the file \\(unknown\\)", "文件中没有这一块（未知）"},
+        {"bytes unknown in the file", "文件中这一块有未知的字节"},
+        {"access bits of sector (\\d+) unknown: no key read its trailer", "扇区 \\1 的控制字未知：没有密钥能读出它的控制块"},
+        {"sector (\\d+) is blocked by inconsistent access bits", "扇区 \\1 的控制字无效，整个扇区被锁死"},
+        {"block is read-only \\(access bits (\\d+)\\)", "只读块（控制位 \\1）"},
+        {"key with write access not known \\((.+) may write\\)", "不知道有写权限的密钥（\\1 可写）"},
+        {"trailer: written only with the trailers option", "控制块：选中“包括控制块”时才写入"},
+        {"trailer not in the file \\(unknown\\)", "文件中没有这个控制块（未知）"},
+        {"trailer bytes unknown in the file \\(a key not found\\)", "文件中控制块有未知的字节（有密钥没有找到）"},
+        {"inconsistent access bytes (\\w+): never written", "控制字 \\1 无效：从不写入"},
+        {"the card already holds this trailer", "卡上已是相同的控制块"},
+        {"access conditions do not let a known key write this trailer", "控制条件不允许已知的密钥写这个控制块"},
+        {"access bits (\\d+) can never be changed again: needs force", "控制位 \\1 写入后再也不能修改"},
+        {"access bits can never be changed again \\(forced\\)", "控制字写入后再也不能修改"},
+        {"UID (\\w+) in the file, (\\w+) on the card.*", "文件中的卡号是 \\1，卡片的卡号是 \\2（厂商块不写入，卡号不变）"},
+        {"the file is a (\\w+) dump, the card a (\\w+) card: the file does not fit", "文件是 \\1 卡的数据，卡片是 \\2 卡：写不下"},
+        {"the file is a (\\w+) dump, the card a (\\w+) card: only the file's blocks are written",
+         "文件是 \\1 卡的数据，卡片是 \\2 卡：只写入文件中有的块"},
+        {"key ([AB]) not accepted", "密钥\\1 验证失败"},
+        {"write refused", "写入被拒绝"},
+        {"trailer write refused", "控制块写入被拒绝"},
+        {"written, but reading it back failed", "已写入，但读回失败"},
+        {"written, but reads back different bytes", "已写入，但读回的数据不同"},
+        {"written, but the new key A is not accepted", "已写入，但新的密钥A 验证失败"},
+        {"written, but reads back different access bits or key B", "已写入，但读回的控制字或密钥B 不同"},
+    };
+    QString text = QString::fromStdString(reason);
+    for (const auto &[pattern, words] : kReasons) {
+        const QRegularExpression expression(QStringLiteral("^%1$").arg(QString::fromUtf8(pattern)));
+        if (expression.match(text).hasMatch()) {
+            text.replace(expression, QString::fromUtf8(words));
+            break;
+        }
+    }
+    return text.replace(QStringLiteral("key A|B"), QStringLiteral("密钥A或B"))
+        .replace(QStringLiteral("key A"), QStringLiteral("密钥A"))
+        .replace(QStringLiteral("key B"), QStringLiteral("密钥B"))
+        .replace(QStringLiteral("never"), QStringLiteral("从不"));
+}
+
 QString RestorePlanText(const card::RestorePlan &plan) {
     QList<int> written;
     QStringList card_notes;
@@ -106,7 +153,7 @@ QString RestorePlanText(const card::RestorePlan &plan) {
         groups.push_back({reason, {block}});
     };
     for (const card::RestoreStep &step : plan.steps) {
-        const QString reason = QString::fromStdString(step.reason);
+        const QString reason = CardWorkReason(step.reason);
         if (step.block < 0) {
             card_notes << (step.fatal ? QStringLiteral("错误：") : QStringLiteral("注意：")) + reason;
         } else if (step.action == card::StepAction::Write) {

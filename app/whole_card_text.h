@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <string>
 
 #include "card/access_conditions.h"
 #include "card/card_image.h"
@@ -24,6 +25,8 @@ QString AccessWords(zelkor::card::Access access);
 QString TrailerToolTip(const zelkor::card::CardImage &image, int sector);
 QString ValueBlockToolTip(int block, const zelkor::card::ValueBlockInfo &info);
 
+// A reason of the restore plan or a restore failure, in words.
+QString CardWorkReason(const std::string &reason);
 // Lists the plan for the operator: what will be written and what is skipped
 // and why, grouped by reason.
 QString RestorePlanText(const zelkor::card::RestorePlan &plan);
