@@ -81,9 +81,8 @@ CWholeCardPage::CWholeCardPage(QWidget *parent) : QWidget(parent) {
     });
 }
 
-CWholeCardPage::~CWholeCardPage() {
-    if (m_worker.busy() && m_pParent != nullptr) m_pParent->SetCardWorkRunning(false);
-}
+// The worker, destroyed first, cancels a running job and waits for it.
+CWholeCardPage::~CWholeCardPage() = default;
 
 void CWholeCardPage::BuildLayout() {
     auto *outer = new QVBoxLayout(this);

@@ -86,6 +86,7 @@ private slots:
     void irreversibleTrailerNeedsItsOwnConfirmation();
     void cancelMidSearchLeavesTheWindowUsable();
     void refusalsBeforeAnyCardWork();
+    void readerGoneDuringWorkIsClosedAfterIt();  // unplugs the reader: last
 
 private:
     QAbstractButton *Button(const QString &text) const {
@@ -107,11 +108,10 @@ private:
         return cells;
     }
     QString Status() const { return page_->findChild<QWidget *>(QStringLiteral("IDC_1214"))->property("text").toString(); }
-    // Dictionaries in use: the built-in list (item 0) and the demo file (item 1); others off.
-    void UseDictionaries(bool builtin, bool demo) {
-        QListWidget *list = Dictionaries();
-        for (int i = 0; i < list->count(); ++i)
-            list->item(i)->setCheckState((i == 0 && builtin) || (i == 1 && demo) ? Qt::Checked : Qt::Unchecked);
+    // Dictionaries in use: the built-in list, the demo file, the many wrong keys.
+    void UseDictionaries(bool builtin, bool demo, bool many = false) {
+        const bool use[] = {builtin, demo, many};
+        for (int i = 0; i < 3; ++i) Dictionaries()->item(i)->setCheckState(use[i] ? Qt::Checked : Qt::Unchecked);
     }
     // Clicks `text` and waits until the card work it started, and any work
     // that follows from it, has ended.
@@ -160,11 +160,17 @@ void WholeCardPageTest::initTestCase() {
     dlg_->findChild<QPushButton *>(QStringLiteral("IDC_1000"))->click();
     QVERIFY(theApp.m_bPortOpen);
 
-    // A dictionary file, added once and remembered for the run.
+    // Dictionary files, added once and remembered for the run: the demo
+    // card's keys, and many keys that open nothing.
     QVERIFY(WriteFile(TempPath(QStringLiteral("demo.dic")), "# demo card\n5A3C96E10F7B\n\na1b2c3d4e5f6\n"));
-    messages_->open_file_names = {TempPath(QStringLiteral("demo.dic"))};
+    std::string many;
+    for (int i = 0; i < 400; ++i)
+        many += card::KeyToHex({0x10, 0x20, 0x30, 0x40, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)}) + "\n";
+    QVERIFY(WriteFile(TempPath(QStringLiteral("many.dic")), many));
+    messages_->open_file_names = {TempPath(QStringLiteral("demo.dic")), TempPath(QStringLiteral("many.dic"))};
     Button(QStringLiteral("添加字典"))->click();
-    QCOMPARE(Dictionaries()->count(), 2);
+    Button(QStringLiteral("添加字典"))->click();
+    QCOMPARE(Dictionaries()->count(), 3);
     QVERIFY(messages_->boxes.isEmpty());
 }
 
@@ -235,6 +241,7 @@ void WholeCardPageTest::dumpMatchesTheSimulatorsMemory() {
     QCOMPARE(MapCells()[9], QStringLiteral("9 - -"));
     QVERIFY(page_->shownImage()->partial);
 
+    table->clearSelection();
     QVERIFY(SaveScreenshot(page_, QStringLiteral("whole_card_page")));
 
     // Clicking a sector selects its first block.
@@ -351,13 +358,7 @@ void WholeCardPageTest::irreversibleTrailerNeedsItsOwnConfirmation() {
 }
 
 void WholeCardPageTest::cancelMidSearchLeavesTheWindowUsable() {
-    std::string many;
-    for (int i = 0; i < 400; ++i) many += card::KeyToHex({0x10, 0x20, 0x30, 0x40, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)}) + "\n";
-    QVERIFY(WriteFile(TempPath(QStringLiteral("many.dic")), many));
-    messages_->open_file_names = {TempPath(QStringLiteral("many.dic"))};
-    Button(QStringLiteral("添加字典"))->click();
-    UseDictionaries(false, false);
-    Dictionaries()->item(Dictionaries()->count() - 1)->setCheckState(Qt::Checked);
+    UseDictionaries(false, false, true);
     auto *log = dlg_->findChild<QPlainTextEdit *>(QStringLiteral("IDC_1007"));
     log->clear();
     auto *find_card = dlg_->findChild<QPushButton *>(QStringLiteral("IDC_1006"));
@@ -381,7 +382,6 @@ void WholeCardPageTest::cancelMidSearchLeavesTheWindowUsable() {
     port_->sim().ClearFrames();
     find_card->click();
     QVERIFY(port_->sim().WaitForFrames(1, 5000));
-    Dictionaries()->item(Dictionaries()->count() - 1)->setCheckState(Qt::Unchecked);
 }
 
 void WholeCardPageTest::refusalsBeforeAnyCardWork() {
@@ -416,6 +416,22 @@ void WholeCardPageTest::refusalsBeforeAnyCardWork() {
         QVERIFY2(messages_->lastText().contains(QString::fromUtf8(file.expected)), qPrintable(messages_->lastText()));
     }
     QCOMPARE(Dictionaries()->count(), dictionaries);
+}
+
+void WholeCardPageTest::readerGoneDuringWorkIsClosedAfterIt() {
+    UseDictionaries(false, false, true);
+    bool open_when_finished = false;
+    connect(page_, &CWholeCardPage::cardWorkFinished, this, [&] { open_when_finished = theApp.m_bPortOpen; });
+    QSignalSpy finished(page_, &CWholeCardPage::cardWorkFinished);
+    Button(QStringLiteral("搜索密钥"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(page_->findChild<QProgressBar *>()->value() >= 1, 20000);
+    port_->sim().Unplug();
+    QVERIFY(finished.wait(kWorkTimeoutMs));
+    // The window closes the port only once the work has let go of the library.
+    QVERIFY(open_when_finished);
+    QTRY_VERIFY_WITH_TIMEOUT(!theApp.m_bPortOpen, 5000);
+    QCOMPARE(messages_->lastText(), QStringLiteral("读卡器已经断开连接！"));
+    disconnect(page_, &CWholeCardPage::cardWorkFinished, this, nullptr);
 }
 
 PARVEX_TEST_MAIN(WholeCardPageTest)
