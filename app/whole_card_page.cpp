@@ -242,9 +242,11 @@ void CWholeCardPage::SetWorking(bool working) {
         // The focus may have been on a button now disabled.
         m_pStop->setFocus();
     } else {
+        // How it went is told by the status line; the bar only says it ended.
+        const bool stopped = m_worker.cancelled();
         m_pProgress->setRange(0, 1);
-        m_pProgress->setValue(m_pProgress->maximum());
-        m_pProgress->setFormat(QStringLiteral("完成"));
+        m_pProgress->setValue(stopped ? 0 : 1);
+        m_pProgress->setFormat(stopped ? QStringLiteral("已停止") : QStringLiteral("已结束"));
         if (m_pStop->hasFocus()) m_pSearch->setFocus();
     }
 }
@@ -387,45 +389,54 @@ void CWholeCardPage::OnWriteCard() {
 void CWholeCardPage::ConfirmRestore(const card::CardImage &card_now) {
     const bool trailers = m_pTrailers->isChecked();
     const card::RestorePlan careful = card::PlanRestore(*m_image, card_now, {trailers, false});
+    // Forcing lets through a different card number and trailers that can
+    // never be changed again; the operator confirms both below.
     const card::RestorePlan forced = card::PlanRestore(*m_image, card_now, {trailers, true});
+    if (OperatorConfirms(careful, forced)) {
+        StartRestore(forced, card_now.uid);
+    } else {
+        ShowStatus(QStringLiteral("没有写入任何数据"));
+    }
+}
+
+bool CWholeCardPage::OperatorConfirms(const card::RestorePlan &careful, const card::RestorePlan &forced) {
     auto &messages = MessageService::Instance();
+    const QString caption = QStringLiteral("写整卡");
     if (forced.HasFatal()) {
-        messages.Show(this, QStringLiteral("不能写卡：\n\n%1").arg(RestorePlanText(forced)), QStringLiteral("写整卡"),
-                      MessageService::Icon::Error);
-        ShowStatus(QStringLiteral("没有写入任何数据"));
-        return;
+        messages.Show(this, QStringLiteral("不能写卡：\n\n%1").arg(RestorePlanText(forced)), caption, MessageService::Icon::Error);
+        return false;
     }
-    const auto answer = messages.Show(this, QStringLiteral("%1\n\n确定写入卡片吗？").arg(RestorePlanText(forced)),
-                                      QStringLiteral("写整卡"), MessageService::Icon::Question,
-                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    if (answer != QMessageBox::Yes) {
-        ShowStatus(QStringLiteral("没有写入任何数据"));
-        return;
+    if (forced.WriteCount() == 0) {
+        messages.Show(this, QStringLiteral("卡上已是这些数据，不需要写入。\n\n%1").arg(RestorePlanText(forced)), caption,
+                      MessageService::Icon::Information);
+        return false;
     }
-    // What only `force` lets through beyond the card as a whole: trailers
-    // whose access bits can never be changed again.
+    if (messages.Show(this, QStringLiteral("%1\n\n确定写入卡片吗？").arg(RestorePlanText(forced)), caption,
+                      MessageService::Icon::Question, QMessageBox::Yes | QMessageBox::No,
+                      QMessageBox::Yes) != QMessageBox::Yes)
+        return false;
     QList<int> final_trailers;
     for (const card::RestoreStep &step : careful.steps)
         if (step.fatal && step.block >= 0 && card::IsTrailer(step.block)) final_trailers << step.block;
-    if (!final_trailers.isEmpty()) {
-        const auto really = messages.Show(
-            this,
-            QStringLiteral("控制块 %1 写入后，控制字再也不能修改，这是不可撤销的。\n\n确定要写入这些控制块吗？")
-                .arg(BlockRanges(final_trailers)),
-            QStringLiteral("写整卡"), MessageService::Icon::Warning, QMessageBox::Yes | QMessageBox::No,
-            QMessageBox::No);
-        if (really != QMessageBox::Yes) {
-            ShowStatus(QStringLiteral("没有写入任何数据"));
-            return;
-        }
-    }
-    StartCardWork([this, plan = forced, uid = card_now.uid](const CCardWorker::ProgressSink &sink,
-                                                            std::stop_token stop) -> CCardWorker::Continuation {
+    if (final_trailers.isEmpty()) return true;
+    return messages.Show(this,
+                         QStringLiteral("控制块 %1 写入后，控制字再也不能修改，这是不可撤销的。\n\n确定要写入这些控制块吗？")
+                             .arg(BlockRanges(final_trailers)),
+                         caption, MessageService::Icon::Warning, QMessageBox::Yes | QMessageBox::No,
+                         QMessageBox::No) == QMessageBox::Yes;
+}
+
+void CWholeCardPage::StartRestore(const card::RestorePlan &plan, const std::vector<std::uint8_t> &uid) {
+    StartCardWork([this, plan, uid](const CCardWorker::ProgressSink &sink,
+                                    std::stop_token stop) -> CCardWorker::Continuation {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
         // The plan holds only for the card it was made for.
         const std::optional<card::CardIdentity> identity = link->Identify();
         if (!identity || identity->uid != uid)
-            return [this] { ShowError(this, QStringLiteral("卡片已经更换或离开读卡器，没有写入任何数据"), QStringLiteral("写整卡")); };
+            return [this] {
+                ShowStatus(QStringLiteral("没有写入任何数据"));
+                ShowError(this, QStringLiteral("卡片已经更换或离开读卡器，没有写入任何数据"), QStringLiteral("写整卡"));
+            };
         const card::RestoreReport report = card::Restore(*link, plan, ProgressTo(sink), stop);
         return [this, report] { ReportRestore(report); };
     });
@@ -435,7 +446,7 @@ void CWholeCardPage::ReportRestore(const card::RestoreReport &report) {
     QString text = QStringLiteral("写入 %1 块，校验通过 %2 块，跳过 %3 块").arg(report.written).arg(report.verified).arg(report.skipped);
     if (report.cancelled) text = QStringLiteral("已停止：") + text;
     for (const card::BlockFailure &failure : report.failures)
-        text += QStringLiteral("\n块 %1：%2").arg(failure.block).arg(CardWorkReason(failure.message));
+        text += QStringLiteral("\n块 %1：%2").arg(failure.block).arg(ToolkitWords(failure.message));
     ShowStatus(text);
     MessageService::Instance().Show(this, text, QStringLiteral("写整卡"),
                                     report.ok() ? MessageService::Icon::Information : MessageService::Icon::Error);
@@ -501,7 +512,7 @@ void CWholeCardPage::OnSaveFile() {
     QString text = QStringLiteral("已保存 %1").arg(FileName(path));
     if (!warnings.empty()) {
         QStringList lines;
-        for (const std::string &warning : warnings) lines << QString::fromStdString(warning);
+        for (const std::string &warning : warnings) lines << ToolkitWords(warning);
         text += QStringLiteral("\n注意：") + lines.join(QLatin1Char('\n'));
         MessageService::Instance().Show(this, text, QStringLiteral("保存文件"), MessageService::Icon::Warning);
     }

@@ -81,6 +81,8 @@ private:
     void TakeKeys(const zelkor::card::CardIdentity &identity, const zelkor::card::KeySearchResult &result);
     void TakeDump(zelkor::card::CardImage image, bool cancelled);
     void ConfirmRestore(const zelkor::card::CardImage &card_now);
+    bool OperatorConfirms(const zelkor::card::RestorePlan &careful, const zelkor::card::RestorePlan &forced);
+    void StartRestore(const zelkor::card::RestorePlan &plan, const std::vector<std::uint8_t> &uid);
     void ReportRestore(const zelkor::card::RestoreReport &report);
 
     void ShowImage(zelkor::card::CardImage image);

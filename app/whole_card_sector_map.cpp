@@ -17,7 +17,7 @@ const char *KeyState(const SectorKeys &keys) {
 
 // Colour by the cell's "keys" property; the checked cell is the selected one.
 const char *const kCellStyle =
-    "QToolButton { border: 1px solid #8a8a8a; border-radius: 2px; padding: 2px 4px; }"
+    "QToolButton { border: 1px solid #8a8a8a; border-radius: 2px; padding: 2px 3px; }"
     "QToolButton[keys=\"both\"] { background: #a8dca8; }"
     "QToolButton[keys=\"one\"] { background: #f3dc7a; }"
     "QToolButton[keys=\"none\"] { background: #eeb4b4; }"
@@ -32,7 +32,7 @@ CSectorMap::CSectorMap(QWidget *parent) : QFrame(parent) {
     setStyleSheet(QString::fromLatin1(kCellStyle));
     m_pGrid = new QGridLayout(this);
     m_pGrid->setContentsMargins(4, 4, 4, 4);
-    m_pGrid->setSpacing(3);
+    m_pGrid->setSpacing(2);
 }
 
 QString CSectorMap::CellText(int sector, const SectorKeys &keys) {
@@ -48,7 +48,7 @@ QToolButton *CSectorMap::NewCell(int sector) {
     cell->setAutoExclusive(true);
     cell->setFocusPolicy(Qt::StrongFocus);
     cell->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    cell->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    cell->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     connect(cell, &QToolButton::clicked, this, [this, sector] { emit sectorClicked(sector); });
     return cell;
 }

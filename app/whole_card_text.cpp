@@ -92,8 +92,8 @@ QString BlockRanges(const QList<int> &blocks) {
     return parts.join(QLatin1Char(' '));
 }
 
-QString CardWorkReason(const std::string &reason) {
-    // The toolkit words its reasons in English; these are the ones it gives.
+QString ToolkitWords(const std::string &reason) {
+    // The toolkit words its messages in English; these are the ones it gives.
     static const std::pair<const char *, const char *> kReasons[] = {
         {"manufacturer block: never written", "厂商块，从不写入"},
         {"the card already holds these bytes", "卡上已是相同的数据"},
@@ -122,6 +122,11 @@ QString CardWorkReason(const std::string &reason) {
         {"written, but reads back different bytes", "已写入，但读回的数据不同"},
         {"written, but the new key A is not accepted", "已写入，但新的密钥A 验证失败"},
         {"written, but reads back different access bits or key B", "已写入，但读回的控制字或密钥B 不同"},
+        {"key ([AB]) unknown in sectors (.+): written as zeros", "扇区 \\2 的密钥\\1 未知：写成全 0"},
+        {"(\\d+) blocks hold unknown bytes: written as zeros \\(a raw dump cannot mark them\\)",
+         "\\1 块含有未知的字节：写成 0（二进制文件不能标记未知的字节）"},
+        {"UID unknown: written from the manufacturer block", "卡号未知：取自厂商块"},
+        {"(ATQA|SAK) unknown: written as the usual value of a (\\w+) card", "\\1 未知：写成 \\2 卡通常的值"},
     };
     QString text = QString::fromStdString(reason);
     for (const auto &[pattern, words] : kReasons) {
@@ -153,7 +158,7 @@ QString RestorePlanText(const card::RestorePlan &plan) {
         groups.push_back({reason, {block}});
     };
     for (const card::RestoreStep &step : plan.steps) {
-        const QString reason = CardWorkReason(step.reason);
+        const QString reason = ToolkitWords(step.reason);
         if (step.block < 0) {
             card_notes << (step.fatal ? QStringLiteral("错误：") : QStringLiteral("注意：")) + reason;
         } else if (step.action == card::StepAction::Write) {

@@ -25,8 +25,9 @@ QString AccessWords(zelkor::card::Access access);
 QString TrailerToolTip(const zelkor::card::CardImage &image, int sector);
 QString ValueBlockToolTip(int block, const zelkor::card::ValueBlockInfo &info);
 
-// A reason of the restore plan or a restore failure, in words.
-QString CardWorkReason(const std::string &reason);
+// A message of the card toolkit (a reason in the restore plan, a restore
+// failure, a warning on saving), in words.
+QString ToolkitWords(const std::string &reason);
 // Lists the plan for the operator: what will be written and what is skipped
 // and why, grouped by reason.
 QString RestorePlanText(const zelkor::card::RestorePlan &plan);

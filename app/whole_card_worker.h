@@ -32,6 +32,8 @@ public:
     // Asks the running job to stop at its next check.
     void Cancel();
     bool busy() const { return m_bBusy; }
+    // Whether the running or last job was asked to stop.
+    bool cancelled() const { return m_stop.stop_requested(); }
 
 signals:
     void progress(const QString &stage, int done, int total);

@@ -78,6 +78,7 @@ private slots:
 
     void controlsCarryTheNamesScriptsUse();
     void searchFindsTheDemoKeyAndASecondSectorsKey();
+    void dumpMatchesTheSimulatorsMemory_data();
     void dumpMatchesTheSimulatorsMemory();
     void saveAndOpenEveryFormat_data();
     void saveAndOpenEveryFormat();
@@ -224,29 +225,48 @@ void WholeCardPageTest::searchFindsTheDemoKeyAndASecondSectorsKey() {
     QVERIFY(Status().startsWith(QStringLiteral("找到 32 个密钥")));
 }
 
+void WholeCardPageTest::dumpMatchesTheSimulatorsMemory_data() {
+    QTest::addColumn<bool>("s70");
+    QTest::addColumn<int>("sectors");
+    QTest::newRow("S50") << false << 16;
+    QTest::newRow("S70: 40 sectors, the last 8 of 16 blocks") << true << 40;
+}
+
 void WholeCardPageTest::dumpMatchesTheSimulatorsMemory() {
-    // A sector whose keys no dictionary holds stays unknown.
-    card_->SetTrailer(9, {1, 2, 3, 4, 5, 6}, sim::kTransportAccess, {1, 2, 3, 4, 5, 6});
+    QFETCH(bool, s70);
+    QFETCH(int, sectors);
+    if (s70) {
+        card_ = sim::MakeDemoS70();
+        model_->PutCard(card_);
+    }
+    // Sectors whose keys no dictionary holds stay unknown.
+    const int locked = s70 ? 35 : 9;
+    card_->SetTrailer(locked, {1, 2, 3, 4, 5, 6}, sim::kTransportAccess, {1, 2, 3, 4, 5, 6});
     QVERIFY(RunCardWork(QStringLiteral("读整卡")));
     QTableWidget *table = Table();
-    QCOMPARE(table->rowCount(), 64);
-    for (int block = 0; block < 64; ++block) {
-        const QString expected = card::SectorOfBlock(block) == 9 ? QStringLiteral("-- ").repeated(16) : HexOf(card_->raw(block));
+    QCOMPARE(table->rowCount(), card_->block_count());
+    for (int block = 0; block < card_->block_count(); ++block) {
+        const QString expected =
+            card::SectorOfBlock(block) == locked ? QStringLiteral("-- ").repeated(16) : HexOf(card_->raw(block));
         QCOMPARE(table->item(block, CDumpView::kBlockColumn)->text(), QString::number(block));
         QCOMPARE(table->item(block, CDumpView::kDataColumn)->text(), expected);
     }
     QCOMPARE(table->item(4, CDumpView::kAsciiColumn)->text(), QStringLiteral("Zelkor demo card"));
     QVERIFY(table->item(5, CDumpView::kDataColumn)->toolTip().contains(QStringLiteral("值：1000")));
     QVERIFY(table->item(7, CDumpView::kDataColumn)->toolTip().contains(QStringLiteral("出厂控制字")));
-    QCOMPARE(MapCells()[9], QStringLiteral("9 - -"));
+    QCOMPARE(MapCells().size(), sectors);
+    QCOMPARE(MapCells()[locked], QStringLiteral("%1 - -").arg(locked));
+    QCOMPARE(MapCells()[sectors - 1], QStringLiteral("%1 A B").arg(sectors - 1));
     QVERIFY(page_->shownImage()->partial);
+    if (s70) QVERIFY(table->item(255, CDumpView::kDataColumn)->toolTip().contains(QStringLiteral("块 240-244")));
 
-    table->clearSelection();
-    QVERIFY(SaveScreenshot(page_, QStringLiteral("whole_card_page")));
-
+    if (!s70) {
+        table->clearSelection();
+        QVERIFY(SaveScreenshot(page_, QStringLiteral("whole_card_page")));
+    }
     // Clicking a sector selects its first block.
-    Named<QWidget>(QStringLiteral("扇区图"))->findChildren<QToolButton *>()[2]->click();
-    QCOMPARE(table->currentRow(), 8);
+    Named<QWidget>(QStringLiteral("扇区图"))->findChildren<QToolButton *>()[sectors - 1]->click();
+    QCOMPARE(table->currentRow(), card::FirstBlock(sectors - 1));
 }
 
 void WholeCardPageTest::saveAndOpenEveryFormat_data() {
@@ -271,7 +291,10 @@ void WholeCardPageTest::saveAndOpenEveryFormat() {
     messages_->save_file_name = TempPath(name);
     Button(QStringLiteral("保存文件"))->click();
     QVERIFY2(messages_->boxes.size() == (warns ? 1 : 0), qPrintable(messages_->lastText()));
-    if (warns) QCOMPARE(messages_->boxes[0].icon, MessageService::Icon::Warning);
+    if (warns) {
+        QCOMPARE(messages_->boxes[0].icon, MessageService::Icon::Warning);
+        QVERIFY2(!messages_->boxes[0].text.contains(QStringLiteral("written")), qPrintable(messages_->lastText()));
+    }
     messages_->clear();
     QVERIFY(OpenDump(MemoryImage(*card_), QStringLiteral("other.mct")));
     messages_->open_file_names = {TempPath(name)};
@@ -355,6 +378,12 @@ void WholeCardPageTest::irreversibleTrailerNeedsItsOwnConfirmation() {
     QCOMPARE(messages_->boxes[2].icon, MessageService::Icon::Information);
     QCOMPARE(card_->raw(9)[0], 0x99);
     QCOMPARE(HexOf(card_->raw(11)), HexOf(source.blocks[11]));
+
+    // Once the card holds the dump, nothing is left to write.
+    messages_->clear();
+    QVERIFY(RunCardWork(QStringLiteral("写整卡")));
+    QCOMPARE(messages_->boxes.size(), 1);
+    QVERIFY(messages_->lastText().startsWith(QStringLiteral("卡上已是这些数据")));
 }
 
 void WholeCardPageTest::cancelMidSearchLeavesTheWindowUsable() {
