@@ -1,5 +1,6 @@
 #include "card/card_dump.h"
 
+#include <array>
 #include <utility>
 #include <vector>
 
@@ -30,7 +31,7 @@ public:
     }
 
     void Report(int sector) {
-        if (progress_) progress_(Progress{"dump", sector + 1, image_.sector_count(), sector, authentications_});
+        if (progress_) progress_(Progress{"dump", sector + 1, image_.sector_count(), sector, authentications_, {}});
     }
 
 private:
@@ -39,15 +40,23 @@ private:
     bool Authenticate(int sector, KeyType type) {
         if (session_sector_ == sector && session_type_ == type) return true;
         const auto &key = KeysOf(sector).Of(type);
-        if (!key) return false;
+        if (!key || Refused(sector, type)) return false;
         ++authentications_;
         if (link_.Authenticate(sector, type, *key)) {
             session_sector_ = sector;
             session_type_ = type;
             return true;
         }
+        // A wrong key stays wrong: not tried again for the sector's other blocks.
+        if (refused_sector_ != sector) refused_ = {false, false};
+        refused_sector_ = sector;
+        refused_[static_cast<std::size_t>(type)] = true;
         Recover();
         return false;
+    }
+
+    bool Refused(int sector, KeyType type) const {
+        return refused_sector_ == sector && refused_[static_cast<std::size_t>(type)];
     }
 
     // A failed or refused command leaves the card out of its session.
@@ -112,6 +121,8 @@ private:
     const ProgressFn &progress_;
     int session_sector_ = -1;  // -1: not authenticated
     KeyType session_type_ = KeyType::A;
+    int refused_sector_ = -1;  // the sector of the keys the card refused
+    std::array<bool, 2> refused_{};  // by KeyType
     int authentications_ = 0;
 };
 
@@ -121,6 +132,10 @@ CardImage ReadCard(CardLink &link, const CardIdentity &identity, std::span<const
                    const ProgressFn &progress, std::stop_token stop) {
     CardImage image = CardImage::Blank(identity.kind.value_or(CardKind::Classic1K));
     image.uid = identity.uid;
+    if (!identity.kind) {  // not a MIFARE Classic card: nothing to read
+        image.partial = true;
+        return image;
+    }
     image.atqa = identity.atqa;
     image.sak = identity.sak;
     for (std::size_t s = 0; s < keys.size() && s < image.keys.size(); ++s) image.keys[s] = keys[s];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -47,7 +48,8 @@ std::string_view FormatName(DumpFormat format) {
 
 bool FormatKeepsUnknownBytes(DumpFormat format) { return format != DumpFormat::Bin; }
 
-CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view file_name) {
+namespace {
+CardImage ReadFormat(std::string_view bytes, DumpFormat format, std::string_view file_name) {
     switch (format) {
     case DumpFormat::Mct: return detail::ReadMct(bytes, file_name);
     case DumpFormat::Bin: return detail::ReadBin(bytes, file_name);
@@ -55,6 +57,14 @@ CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view 
     case DumpFormat::Flipper: return detail::ReadFlipper(bytes, file_name);
     }
     throw FileError(std::string(file_name), "unknown dump format");
+}
+}  // namespace
+
+CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view file_name) {
+    CardImage image = ReadFormat(bytes, format, file_name);
+    // Keys given apart from the trailers (JSON) belong in them too.
+    image.FillTrailerKeys();
+    return image;
 }
 
 std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<std::string> *warnings) {
@@ -96,12 +106,25 @@ std::string ReadWholeFile(const std::string &path) {
     return contents.str();
 }
 
+// Written beside the target and renamed over it, so a failed write never
+// leaves an existing dump half overwritten.
 void WriteWholeFile(const std::string &path, std::string_view contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw FileError(path, std::string("cannot create: ") + std::strerror(errno));
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    out.flush();
-    if (!out) throw FileError(path, "write error");
+    const std::string temporary = path + ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) throw FileError(path, std::string("cannot create: ") + std::strerror(errno));
+        out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+        out.flush();
+        if (!out) {
+            std::remove(temporary.c_str());
+            throw FileError(path, "write error");
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        std::remove(temporary.c_str());
+        throw FileError(path, "cannot replace: " + reason);
+    }
 }
 
 namespace detail {

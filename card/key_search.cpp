@@ -51,7 +51,7 @@ private:
     void SearchSector(int sector) {
         SectorKeys &keys = KeysOf(sector);
         if (!keys.a) Search(sector, KeyType::A);
-        if (keys.a && !keys.b) ReadKeyBFromTrailer(sector, /*authenticated=*/false);
+        if (keys.a && !keys.b && trailer_read_in_ != sector) ReadKeyBFromTrailer(sector, /*authenticated=*/false);
         if (!keys.b) Search(sector, KeyType::B);
         Report(sector);
     }
@@ -92,6 +92,7 @@ private:
     // readable (key B is data then, not a key).
     void ReadKeyBFromTrailer(int sector, bool authenticated) {
         if (Stopped()) return;
+        trailer_read_in_ = sector;
         if (!authenticated && !Try(sector, KeyType::A, *KeysOf(sector).a)) return;
         const auto trailer = link_.ReadBlock(TrailerBlock(sector));
         if (!trailer) {
@@ -113,7 +114,7 @@ private:
             const SectorKeys &k = KeysOf(s);
             done += (k.a ? 0 : 1) + (k.b ? 0 : 1);
         }
-        progress_(Progress{"keys", done, 2 * static_cast<int>(result_.keys.size()), sector, result_.authentications});
+        progress_(Progress{"keys", done, 2 * static_cast<int>(result_.keys.size()), sector, result_.authentications, result_.keys});
     }
 
     CardLink &link_;
@@ -121,6 +122,7 @@ private:
     const ProgressFn &progress_;
     std::stop_token stop_;
     std::vector<Key> found_;
+    int trailer_read_in_ = -1;  // the sector whose trailer was read last
     KeySearchResult result_;
 };
 

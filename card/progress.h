@@ -4,7 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string_view>
+
+#include "card/card_image.h"
 
 namespace zelkor::card {
 
@@ -14,6 +17,9 @@ struct Progress {
     int total = 0;           // units of work expected (an upper bound)
     int sector = -1;         // sector being worked on, -1 none
     int authentications = 0;  // card authentications so far
+    // The key search's map so far, one entry per sector (empty in other
+    // stages); valid during the call only.
+    std::span<const SectorKeys> keys;
 };
 
 using ProgressFn = std::function<void(const Progress &)>;

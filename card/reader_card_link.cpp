@@ -1,6 +1,7 @@
 #include "card/reader_card_link.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "zelkor.h"
@@ -17,17 +18,27 @@ constexpr int kMaxApdu = 89;
 
 int OffsetInSector(int block) { return block - FirstBlock(SectorOfBlock(block)); }
 
+// The library keeps one session per process and opening another closes the
+// first: a second ReaderSession would be closed under the first one's feet.
+std::atomic<bool> g_session_alive{false};
+
 }  // namespace
 
 std::optional<ReaderSession> ReaderSession::Open(int port, int baud) {
-    if (OpenReader(port, baud, 8, 0, 0) != 1) return std::nullopt;
+    if (g_session_alive.exchange(true)) return std::nullopt;
+    if (OpenReader(port, baud, 8, 0, 0) != 1) {
+        g_session_alive = false;
+        return std::nullopt;
+    }
     ReaderSession session(port, baud);
     session.open_ = true;
     return session;
 }
 
 ReaderSession::~ReaderSession() {
-    if (open_) CloseReader();
+    if (!open_) return;
+    CloseReader();
+    g_session_alive = false;
 }
 
 ReaderSession::ReaderSession(ReaderSession &&other) noexcept
@@ -35,7 +46,10 @@ ReaderSession::ReaderSession(ReaderSession &&other) noexcept
 
 ReaderSession &ReaderSession::operator=(ReaderSession &&other) noexcept {
     if (this != &other) {
-        if (open_) CloseReader();
+        if (open_) {
+            CloseReader();
+            g_session_alive = false;
+        }
         port_ = other.port_;
         baud_ = other.baud_;
         open_ = std::exchange(other.open_, false);

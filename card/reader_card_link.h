@@ -14,6 +14,8 @@ namespace zelkor::card {
 class ReaderSession {
 public:
     // Opens port `port` (the library's numbering) at `baud` bit/s, 8N1.
+    // Nothing when the port does not open or another ReaderSession is alive
+    // (the library would close that one to open this).
     static std::optional<ReaderSession> Open(int port, int baud);
     ~ReaderSession();
     ReaderSession(ReaderSession &&other) noexcept;

@@ -41,7 +41,7 @@ public:
                 WriteData(step);
             }
             if (progress_)
-                progress_(Progress{"restore", static_cast<int>(i + 1), static_cast<int>(writes.size()), SectorOfBlock(step.block), authentications_});
+                progress_(Progress{"restore", static_cast<int>(i + 1), static_cast<int>(writes.size()), SectorOfBlock(step.block), authentications_, {}});
         }
         return report_;
     }

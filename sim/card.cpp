@@ -29,8 +29,9 @@ bool Card::Request(bool wakeup) {
         return true;
     case IsoState::Ready:
     case IsoState::Active:
-        // Not a command these states expect.
-        Fail();
+        // Not a command these states expect: back to IDLE (or HALT), but a
+        // search, not a card command, so the reader may select it again.
+        Enter(from_halt_ ? IsoState::Halt : IsoState::Idle);
         return false;
     }
     return false;
@@ -56,6 +57,7 @@ std::optional<Bytes> Card::Anticollision(std::uint8_t select_code) const {
 
 bool Card::Select() {
     if (state_ != IsoState::Ready) return false;
+    dropped_out_ = false;
     Enter(IsoState::Active);
     return true;
 }
@@ -69,9 +71,13 @@ bool Card::Halt() {
 void Card::PowerOff() {
     Enter(IsoState::Idle);
     from_halt_ = false;
+    dropped_out_ = false;
 }
 
-void Card::Fail() { Enter(from_halt_ ? IsoState::Halt : IsoState::Idle); }
+void Card::Fail() {
+    dropped_out_ = true;
+    Enter(from_halt_ ? IsoState::Halt : IsoState::Idle);
+}
 
 void Card::Deselect() { Enter(IsoState::Halt); }
 

@@ -39,6 +39,10 @@ public:
     IsoState state() const { return state_; }
     // Woken from HALT by WUPA (READY* / ACTIVE*): errors send it back to HALT.
     bool woken_from_halt() const { return from_halt_; }
+    // Fell out of its session through an error (a failed authentication, a
+    // refused command) and has not been selected since: it answers no card
+    // command until the reader selects it again.
+    bool dropped_out() const { return dropped_out_; }
 
     // REQA (wakeup false) or WUPA: whether the card answers.
     bool Request(bool wakeup);
@@ -67,6 +71,7 @@ private:
     Bytes uid_;
     IsoState state_ = IsoState::Idle;
     bool from_halt_ = false;
+    bool dropped_out_ = false;
 };
 
 // Block check character of a UID part: exclusive-or of its bytes.

@@ -25,6 +25,20 @@ std::int32_t FromLe32(const std::uint8_t *b) {
 
 Reaction Status(std::uint8_t st) { return Answer(st); }
 
+// The reader's time on the card for a MIFARE Classic command (after any
+// activation): see the table in reader_model.h.
+int CardOperationUs(std::uint8_t code, std::uint8_t direction) {
+    switch (code) {
+    case 0x01: return ReaderModel::kAuthenticationUs;
+    case 0x02: case 0x05: return ReaderModel::kReadUs;
+    case 0x03: case 0x04: return ReaderModel::kWriteUs;
+    case 0x06: return ReaderModel::kValueChangeUs;
+    case 0x07:
+        return ReaderModel::kAuthenticationUs + (direction == 0x01 ? ReaderModel::kWriteUs : ReaderModel::kReadUs);
+    default: return 0;
+    }
+}
+
 }  // namespace
 
 ReaderModel::ReaderModel() {
@@ -125,7 +139,21 @@ std::string ReaderModel::Describe() const {
 Reaction ReaderModel::Respond(const Command &command) {
     std::lock_guard lock(mutex_);
     if (!command.checksum_ok) return Status(status::kBadParameter);
-    return Dispatch(command);
+    answer_card_us_ = 0;
+    Reaction reaction = Dispatch(command);
+    reaction.card_time_us = answer_card_us_;
+    card_time_total_us_ += answer_card_us_;
+    return reaction;
+}
+
+long long ReaderModel::card_time_us() const {
+    std::lock_guard lock(mutex_);
+    return card_time_total_us_;
+}
+
+void ReaderModel::ResetCardTime() {
+    std::lock_guard lock(mutex_);
+    card_time_total_us_ = 0;
 }
 
 Reaction ReaderModel::Dispatch(const Command &command) {
@@ -155,7 +183,16 @@ void ReaderModel::PowerField() { antenna_ = true; }
 bool ReaderModel::Search(bool wakeup) {
     PowerField();
     if (!card_) return false;
-    return card_->Request(wakeup) || card_->Request(wakeup);
+    answer_card_us_ += kRequestUs;
+    if (card_->Request(wakeup)) return true;
+    answer_card_us_ += kRequestUs;
+    return card_->Request(wakeup);
+}
+
+// Anticollision and select of the card in READY.
+bool ReaderModel::Select() {
+    answer_card_us_ += kAnticollisionUs + kSelectUs;
+    return card_->Select();
 }
 
 bool ReaderModel::EnsureReady() {
@@ -164,11 +201,12 @@ bool ReaderModel::EnsureReady() {
     return card_->state() == IsoState::Ready || Search(false);
 }
 
-bool ReaderModel::EnsureActive() {
+bool ReaderModel::EnsureActive(bool card_command) {
     PowerField();
     if (!card_) return false;
     if (card_->state() == IsoState::Active) return true;
-    return EnsureReady() && card_->Select();
+    if (card_command && card_->dropped_out()) return false;
+    return EnsureReady() && Select();
 }
 
 Reaction ReaderModel::ReaderCommand(const Command &command) {
@@ -206,7 +244,7 @@ Reaction ReaderModel::ReaderCommand(const Command &command) {
         // Accepted at once; the search result follows.
         Reaction r = Answer(status::kOk);
         Bytes second;
-        if (Search(false) && card_->Select()) {
+        if (Search(false) && Select()) {
             Bytes data{card_->type_byte()};
             data.insert(data.end(), card_->uid().begin(), card_->uid().begin() + 4);
             second = EncodeAnswer(status::kOk, data);
@@ -231,6 +269,7 @@ Reaction ReaderModel::DetectionCommand(const Command &command) {
     case 0x02: {
         if (d.empty() || !IsSelectCode(d[0])) return Status(status::kBadParameter);
         if (!EnsureReady()) return Status(status::kNoCard);
+        answer_card_us_ += kAnticollisionUs;
         const auto part = card_->Anticollision(d[0]);
         if (!part) return Status(status::kNoCard);
         return Answer(status::kOk, *part);
@@ -238,11 +277,13 @@ Reaction ReaderModel::DetectionCommand(const Command &command) {
     case 0x03: {
         // The reader completes every cascade level of the UID it holds.
         if (d.empty() || !IsSelectCode(d[0])) return Status(status::kBadParameter);
-        if (!EnsureReady() || !card_->Select()) return Status(status::kNoCard);
+        if (!EnsureReady()) return Status(status::kNoCard);
+        answer_card_us_ += kSelectUs;
+        if (!card_->Select()) return Status(status::kNoCard);
         return Answer(status::kOk, {card_->sak()});
     }
     case 0x04: {
-        if (!Search(false) || !card_->Select()) return Status(status::kNoCard);
+        if (!Search(false) || !Select()) return Status(status::kNoCard);
         Bytes data{card_->type_byte()};
         data.insert(data.end(), card_->uid().begin(), card_->uid().end());
         data.push_back(card_->sak());
@@ -250,6 +291,7 @@ Reaction ReaderModel::DetectionCommand(const Command &command) {
     }
     case 0x05:
         if (!EnsureActive()) return Status(status::kNoCard);
+        answer_card_us_ += kHaltUs;
         card_->Halt();
         return Status(status::kOk);
     default: return Status(status::kUnknownCommand);
@@ -282,7 +324,8 @@ Reaction ReaderModel::ClassicCommand(const Command &command) {
         return Status(status::kBadParameter);
     const auto block = classic->Resolve(d[at], d[at + 1], d[at + 2]);
     if (!block) return Status(status::kBadParameter);
-    if (!EnsureActive()) return Status(status::kNoCard);
+    if (!EnsureActive(true)) return Status(status::kNoCard);
+    answer_card_us_ += CardOperationUs(command.code, d[0]);
 
     Block data{};
     switch (command.code) {
@@ -322,7 +365,8 @@ Reaction ReaderModel::UltraLightCommand(const Command &command) {
     const Bytes &d = command.data;
     const int page = d[0] == 0x01 ? d[2] : d[0] == 0x00 ? d[1] * 4 + d[2] : UltraLight::kPages;
     if (page >= UltraLight::kPages) return Status(status::kBadParameter);
-    if (!EnsureActive()) return Status(status::kNoCard);
+    if (!EnsureActive(true)) return Status(status::kNoCard);
+    answer_card_us_ += command.code == 0x02 ? kReadUs : kWriteUs;
     if (command.code == 0x02) {
         std::array<std::uint8_t, 16> out{};
         const std::uint8_t st = ul.Read(page, out);
@@ -345,7 +389,7 @@ Reaction ReaderModel::CosCommand(const Command &command) {
         if (cpu != nullptr && cpu->cos_active()) return Status(status::kCosAlreadyActive);
         const bool wakeup = d[0] == 0x52;
         const bool found = card_->state() == IsoState::Active ||
-                           ((card_->state() == IsoState::Ready || Search(wakeup)) && card_->Select());
+                           ((card_->state() == IsoState::Ready || Search(wakeup)) && Select());
         if (!found) return Status(status::kNoCard);
         if (cpu == nullptr) return Status(status::kCardRefused);
         Bytes ats;

@@ -17,6 +17,9 @@ struct Reaction {
     std::vector<Piece> pieces;  // empty: the reader stays silent
     bool unplug = false;        // after the pieces, the reader goes away
     int line_baud = 0;          // nonzero: the reader talks at this speed from now on
+    // Time the reader spends on the card before it answers (request, select,
+    // authentication, block access). Applied only when the line is paced.
+    int card_time_us = 0;
 };
 
 // A device model behind the serial line (the reader with its cards).

@@ -123,6 +123,7 @@ int Simulator::reader_baud() const {
 // the end of the previous piece (or from now for the first).
 void Simulator::Schedule(const Reaction &reaction) {
     Clock::time_point at = Clock::now();
+    if (wire_baud_ > 0) at += std::chrono::microseconds(reaction.card_time_us);
     for (const Piece &piece : reaction.pieces) {
         at += std::chrono::milliseconds(piece.delay_ms);
         outgoing_.push_back({at, piece.bytes, false});

@@ -43,7 +43,9 @@ public:
 
     void SetModel(std::shared_ptr<Responder> model);
 
-    // Paces every byte written or accepted at `baud` (10 bits per byte); 0 off.
+    // Paces every byte written or accepted at `baud` (10 bits per byte), and
+    // delays each answer by the reader's time on the card (Reaction's
+    // card_time_us); 0 off: answers go out at once.
     void SetWireBaud(int baud);
 
     // Frames received so far, in order.

@@ -5,7 +5,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "reader_fixture.h"
 #include "zelkor.h"
@@ -30,6 +34,22 @@ double ProcessCpuMs() {
     timespec ts{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// Waits for the child; its exit status, or -1 when it ended by a signal or
+// did not end within `timeout_ms` (it is then killed).
+int WaitForChild(pid_t pid, int timeout_ms) {
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) != pid) {
+        if (ElapsedMs(start) > timeout_ms) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class SessionTest : public SimulatedReaderTest {};
@@ -122,25 +142,56 @@ TEST_F(SessionTest, VanishedDeviceCostsNoProcessorTime) {
     EXPECT_LT(ElapsedMs(start), 100 * kSlack);
 }
 
+// Runs the exit probe with `args` and returns its exit status (-1: it hung
+// or ended by a signal).
+int RunProbe(std::vector<std::string> args, int timeout_ms) {
+    args.insert(args.begin(), ZELKOR_EXIT_PROBE);
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, ZELKOR_EXIT_PROBE, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    return WaitForChild(pid, timeout_ms);
+}
+
 TEST_F(SessionTest, ProcessEndingWithAnOpenSessionExitsCleanly) {
     ASSERT_EQ(CloseReader(), 1);
-    char *const argv[] = {const_cast<char *>(ZELKOR_EXIT_PROBE), const_cast<char *>("7"), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, ZELKOR_EXIT_PROBE, nullptr, nullptr, argv, environ), 0);
-    const auto start = std::chrono::steady_clock::now();
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (ElapsedMs(start) > 5000) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            FAIL() << "the process hung at exit";
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(RunProbe({"7"}, 5000), 0) << "the process hung at exit or could not open";
+    EXPECT_EQ(IsReaderOpen(kPort), 1);
+}
+
+// A daemon starts with standard output closed: the port must not become its
+// descriptor 1, or the trace would go onto the line.
+TEST_F(SessionTest, WithStandardStreamsClosedTheReaderGetsExactlyTheFrame) {
+    ASSERT_EQ(CloseReader(), 1);
+    sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
+    EXPECT_EQ(RunProbe({"7", "stdio-closed"}, 10000), 0);
+    ASSERT_EQ(sim_.Frames().size(), 1u);
+    EXPECT_EQ(sim_.Frames()[0], Hex("55 55 00 00 00 04 02 01 26 21"));
+}
+
+// A caller holding the standard output lock around commands: the commands
+// may fail meanwhile, but the session is usable once it lets go.
+TEST_F(SessionTest, CallerHoldingTheOutputLockDoesNotDeadlockTheSession) {
+    ASSERT_EQ(CloseReader(), 1);
+    for (int i = 0; i < 3; ++i) sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
+    EXPECT_EQ(RunProbe({"7", "stdout-locked"}, 20000), 0);
+}
+
+// A child that calls exit() must leave the parent's port, its lock and its
+// receive thread alone.
+TEST_F(SessionTest, ForkedChildExitingLeavesTheParentsPortHeld) {
+    sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
+    ASSERT_EQ(FindCard(), 1);
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) std::exit(0);
+    EXPECT_EQ(WaitForChild(pid, 10000), 0);
+    EXPECT_EQ(IsReaderOpen(kPort), 0) << "the port is free for another process";
+    sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));
+    EXPECT_EQ(FindCard(), 1);
+    EXPECT_EQ(CloseReader(), 1);
     EXPECT_EQ(IsReaderOpen(kPort), 1);
 }
 

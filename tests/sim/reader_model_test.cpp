@@ -55,6 +55,8 @@ protected:
     std::uint8_t AuthDemo(std::uint8_t sector, std::uint8_t key_type = 0x60) {
         return Status(0x03, 0x01, Cat({0x00, sector, 0x00, key_type}, kDemoKey));
     }
+    // The composite search: request, anticollision and select in one command.
+    std::uint8_t Reselect() { return Status(0x02, 0x04); }
 
     sim::ReaderModel reader;
     std::shared_ptr<sim::MifareClassic> s50 = sim::MakeDemoS50();
@@ -118,6 +120,9 @@ TEST_F(ReaderModelTest, HaltedCardAnswersWakeUpOnly) {
 TEST_F(ReaderModelTest, CardCommandsActivateANewcomersCard) {
     reader.PutCard(s50);
     EXPECT_EQ(Status(0x03, 0x02, {0x00, 0x01, 0x00}), st::kNotAuthenticated);
+    // The refusal dropped the card out of its session: it needs a new selection.
+    EXPECT_EQ(AuthDemo(1), st::kNoCard);
+    ASSERT_EQ(Reselect(), st::kOk);
     ASSERT_EQ(AuthDemo(1), st::kOk);
     const Answered read = Ask(0x03, 0x02, {0x00, 0x01, 0x00});
     ASSERT_EQ(read.status, st::kOk);
@@ -131,15 +136,23 @@ TEST_F(ReaderModelTest, ClassicCommandStatuses) {
     reader.PutCard(s50);
     const Bytes wrong(6, 0x00);
     EXPECT_EQ(Status(0x03, 0x01, Cat({0x00, 0x01, 0x00, 0x60}, wrong)), st::kAuthFailed);
+    // A failed authentication leaves the card idle: every card command fails
+    // until the card is selected again.
+    EXPECT_EQ(AuthDemo(1), st::kNoCard);
+    EXPECT_EQ(Status(0x03, 0x02, {0x00, 0x01, 0x00}), st::kNoCard);
+    ASSERT_EQ(Reselect(), st::kOk);
     EXPECT_EQ(AuthDemo(1, 0x00), st::kAuthFailed);
+    ASSERT_EQ(Reselect(), st::kOk);
     EXPECT_EQ(AuthDemo(1, 0x61), st::kOk);  // key B authenticates...
     EXPECT_EQ(Status(0x03, 0x02, {0x00, 0x01, 0x00}), st::kCardRefused);  // ...but opens nothing here
+    ASSERT_EQ(Reselect(), st::kOk);
     EXPECT_EQ(Status(0x03, 0x01, Cat({0x01, 0x00, 64, 0x60}, kDemoKey)), st::kBadParameter);
     EXPECT_EQ(Status(0x03, 0x01, Cat({0x00, 16, 0x00, 0x60}, kDemoKey)), st::kBadParameter);
     EXPECT_EQ(Status(0x03, 0x01, Cat({0x00, 1, 4, 0x60}, kDemoKey)), st::kBadParameter);
     EXPECT_EQ(Status(0x03, 0x01, {0x00, 0x01}), st::kBadParameter);  // too short
     ASSERT_EQ(AuthDemo(1), st::kOk);
     EXPECT_EQ(Status(0x03, 0x02, {0x00, 0x02, 0x00}), st::kNotAuthenticated);  // another sector
+    ASSERT_EQ(Reselect(), st::kOk);
     ASSERT_EQ(AuthDemo(1), st::kOk);
     Bytes write{0x00, 0x01, 0x02};
     for (int i = 0; i < 16; ++i) write.push_back(static_cast<std::uint8_t>(0xA0 + i));
@@ -184,11 +197,14 @@ TEST_F(ReaderModelTest, CombinedTrailerReadAndWrite) {
     write = Cat(Cat(write, {0xFF, 0x07, 0x80, 0x69}), kDemoKey);
     EXPECT_EQ(Status(0x03, 0x07, write), st::kOk);
     EXPECT_EQ(AuthDemo(1), st::kAuthFailed);
+    ASSERT_EQ(Reselect(), st::kOk);
     EXPECT_EQ(Status(0x03, 0x01, Cat({0x00, 0x01, 0x00, 0x60}, new_a)), st::kOk);
     // No key may write: key-type byte 0x00.
     EXPECT_EQ(Status(0x03, 0x07, Cat(Cat({0x01, 0x00, 0x02, 0x03, 0x00}, Bytes(6, 0)), Bytes(16, 0))), st::kAuthFailed);
+    ASSERT_EQ(Reselect(), st::kOk);
     // The combined read of a data block.
     EXPECT_EQ(Ask(0x03, 0x07, Cat({0x00, 0x01, 0x00, 0x08, 0x61}, kDemoKey)).status, st::kCardRefused);
+    ASSERT_EQ(Reselect(), st::kOk);
     EXPECT_EQ(Ask(0x03, 0x07, Cat({0x00, 0x01, 0x00, 0x08, 0x60}, kDemoKey)).data.size(), 16u);
     EXPECT_EQ(Status(0x03, 0x07, Cat({0x02, 0x01, 0x00, 0x08, 0x60}, kDemoKey)), st::kBadParameter);
 }
