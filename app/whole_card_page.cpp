@@ -53,10 +53,6 @@ QString StageName(std::string_view stage) {
     return QString::fromUtf8(stage.data(), static_cast<qsizetype>(stage.size()));
 }
 
-card::ProgressFn ProgressTo(const CCardWorker::ProgressSink &sink) {
-    return [&sink](const card::Progress &progress) { sink(StageName(progress.stage), progress.done, progress.total); };
-}
-
 int KnownKeyCount(const std::vector<card::SectorKeys> &keys) {
     int count = 0;
     for (const card::SectorKeys &sector : keys) count += (sector.a ? 1 : 0) + (sector.b ? 1 : 0);
@@ -216,6 +212,22 @@ std::vector<card::Key> CWholeCardPage::KeysToTry() {
 
 // ---- Card work --------------------------------------------------------------
 
+// Runs on the worker thread: the bar gets every step, the sector map the key
+// map found so far whenever it grows.
+card::ProgressFn CWholeCardPage::ProgressFor(const CCardWorker::ProgressSink &sink, CWholeCardPage *page) {
+    return [&sink, page, shown = std::vector<card::SectorKeys>()](const card::Progress &progress) mutable {
+        sink(StageName(progress.stage), progress.done, progress.total);
+        if (progress.keys.empty() || std::equal(progress.keys.begin(), progress.keys.end(), shown.begin(), shown.end()))
+            return;
+        shown.assign(progress.keys.begin(), progress.keys.end());
+        QMetaObject::invokeMethod(page, [page, keys = shown] { page->ShowKeysSoFar(keys); }, Qt::QueuedConnection);
+    };
+}
+
+void CWholeCardPage::ShowKeysSoFar(const std::vector<card::SectorKeys> &keys) {
+    if (m_worker.busy()) m_pSectorMap->ShowKeys(keys);
+}
+
 bool CWholeCardPage::CheckPort() {
     if (theApp.m_bPortOpen) return true;
     ShowError(this, QStringLiteral("请先打开读卡器串口"), QStringLiteral("串口设置"));
@@ -301,7 +313,7 @@ void CWholeCardPage::OnSearchKeys() {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
         const std::optional<card::CardIdentity> identity = link->Identify();
         if (!identity || !identity->kind) return [this, identity] { ShowNoCard(identity); };
-        const card::KeySearchResult result = card::SearchKeys(*link, *identity->kind, dictionary, ProgressTo(sink), stop);
+        const card::KeySearchResult result = card::SearchKeys(*link, *identity->kind, dictionary, ProgressFor(sink, this), stop);
         return [this, identity = *identity, result] { TakeKeys(identity, result); };
     });
 }
@@ -340,8 +352,8 @@ void CWholeCardPage::OnReadCard() {
         if (!identity || !identity->kind) return [this, identity] { ShowNoCard(identity); };
         // Keys found before are tried first, so each sector costs one try
         // when they still fit, and a card whose keys changed is still read.
-        const card::KeySearchResult keys = card::SearchKeys(*link, *identity->kind, dictionary, ProgressTo(sink), stop);
-        card::CardImage image = card::ReadCard(*link, *identity, keys.keys, ProgressTo(sink), stop);
+        const card::KeySearchResult keys = card::SearchKeys(*link, *identity->kind, dictionary, ProgressFor(sink, this), stop);
+        card::CardImage image = card::ReadCard(*link, *identity, keys.keys, ProgressFor(sink, this), stop);
         return [this, image = std::move(image), cancelled = stop.stop_requested()]() mutable {
             TakeDump(std::move(image), cancelled);
         };
@@ -378,9 +390,9 @@ void CWholeCardPage::OnWriteCard() {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
         const std::optional<card::CardIdentity> identity = link->Identify();
         if (!identity || !identity->kind) return [this, identity] { ShowNoCard(identity); };
-        const card::KeySearchResult keys = card::SearchKeys(*link, *identity->kind, dictionary, ProgressTo(sink), stop);
+        const card::KeySearchResult keys = card::SearchKeys(*link, *identity->kind, dictionary, ProgressFor(sink, this), stop);
         if (keys.cancelled) return [this] { ShowStatus(QStringLiteral("已停止：没有写入任何数据")); };
-        card::CardImage card_now = card::ReadCard(*link, *identity, keys.keys, ProgressTo(sink), stop);
+        card::CardImage card_now = card::ReadCard(*link, *identity, keys.keys, ProgressFor(sink, this), stop);
         if (stop.stop_requested()) return [this] { ShowStatus(QStringLiteral("已停止：没有写入任何数据")); };
         return [this, card_now = std::move(card_now)] { ConfirmRestore(card_now); };
     });
@@ -437,7 +449,7 @@ void CWholeCardPage::StartRestore(const card::RestorePlan &plan, const std::vect
                 ShowStatus(QStringLiteral("没有写入任何数据"));
                 ShowError(this, QStringLiteral("卡片已经更换或离开读卡器，没有写入任何数据"), QStringLiteral("写整卡"));
             };
-        const card::RestoreReport report = card::Restore(*link, plan, ProgressTo(sink), stop);
+        const card::RestoreReport report = card::Restore(*link, plan, ProgressFor(sink, this), stop);
         return [this, report] { ReportRestore(report); };
     });
 }

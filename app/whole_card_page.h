@@ -15,6 +15,7 @@
 
 #include "card/card_image.h"
 #include "card/card_link.h"
+#include "card/progress.h"
 #include "card/key_search.h"
 #include "card/restore.h"
 #include "whole_card_worker.h"
@@ -72,6 +73,8 @@ private:
     std::vector<zelkor::card::Key> KeysToTry();
     bool StartCardWork(CCardWorker::Job job);
     void SetWorking(bool working);
+    static zelkor::card::ProgressFn ProgressFor(const CCardWorker::ProgressSink &sink, CWholeCardPage *page);
+    void ShowKeysSoFar(const std::vector<zelkor::card::SectorKeys> &keys);
     void OnProgress(const QString &stage, int done, int total);
     void OnWorkFailed(const QString &message);
     void ShowStatus(const QString &text);

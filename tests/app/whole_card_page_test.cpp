@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include "app_test_support.h"
@@ -387,6 +388,9 @@ void WholeCardPageTest::irreversibleTrailerNeedsItsOwnConfirmation() {
 }
 
 void WholeCardPageTest::cancelMidSearchLeavesTheWindowUsable() {
+    // Sector 0 opens with the first of the many keys, the rest with none.
+    const sim::Key first_of_many = {0x10, 0x20, 0x30, 0x40, 0x00, 0x00};
+    card_->SetTrailer(0, first_of_many, sim::kTransportAccess, first_of_many);
     UseDictionaries(false, false, true);
     auto *log = dlg_->findChild<QPlainTextEdit *>(QStringLiteral("IDC_1007"));
     log->clear();
@@ -399,8 +403,11 @@ void WholeCardPageTest::cancelMidSearchLeavesTheWindowUsable() {
     QVERIFY(!find_card->isEnabled() && !dlg_->m_pageS50->isEnabled());
     QVERIFY(!dlg_->findChild<QWidget *>(QStringLiteral("IDC_1000"))->isEnabled());
     QVERIFY(!Button(QStringLiteral("读整卡"))->isEnabled() && Button(QStringLiteral("停止"))->isEnabled());
-    // Progress and the library's trace reach the window while the search runs.
-    QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 10 && log->toPlainText().contains(QStringLiteral("发送数据")), 20000);
+    // Progress, the keys found so far and the library's trace reach the
+    // window while the search runs.
+    QTRY_VERIFY_WITH_TIMEOUT(MapCells().value(0) == QStringLiteral("0 A B") && progress->value() >= 10 &&
+                                 !log->document()->find(QStringLiteral("发送数据")).isNull(),
+                             20000);
     QVERIFY(page_->CardWorkRunning());
     Button(QStringLiteral("停止"))->click();
     QVERIFY(finished.wait(kWorkTimeoutMs));
