@@ -33,6 +33,9 @@ namespace card = zelkor::card;
 namespace {
 
 const QString kCaption = QStringLiteral("整卡");
+// The key the MIFARE pages offer by default: cards set up with this program
+// are likely to use it.
+constexpr card::Key kProgramDefaultKey = {0x5A, 0x3C, 0x96, 0xE1, 0x0F, 0x7B};
 const QString kDumpFilter = QStringLiteral(
     "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
     "Flipper NFC (*.nfc);;所有文件 (*)");
@@ -69,6 +72,7 @@ CWholeCardPage::CWholeCardPage(QWidget *parent) : QWidget(parent) {
     BuildLayout();
     const auto builtin = card::BuiltinKeys();
     AddDictionaryItem({QStringLiteral("内置密钥"), {builtin.begin(), builtin.end()}});
+    AddDictionaryItem({QStringLiteral("程序默认密钥"), {kProgramDefaultKey}});
     connect(&m_worker, &CCardWorker::progress, this, &CWholeCardPage::OnProgress);
     connect(&m_worker, &CCardWorker::failed, this, &CWholeCardPage::OnWorkFailed);
     connect(&m_worker, &CCardWorker::finished, this, [this] {
@@ -114,6 +118,7 @@ void CWholeCardPage::BuildLayout() {
 
     m_pSectorMap = new CSectorMap(this);
     SetControlId(m_pSectorMap, 1206);
+    m_pSectorMap->SetTabPredecessor(m_pStop);
     m_pDumpView = new CDumpView(this);
     SetControlId(m_pDumpView, 1207);
     auto *middle = new QHBoxLayout;

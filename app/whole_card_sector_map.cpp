@@ -64,6 +64,11 @@ void CSectorMap::ShowKeys(std::span<const SectorKeys> keys) {
             m_cells.push_back(NewCell(sector));
             m_pGrid->addWidget(m_cells.back(), sector / columns, sector % columns);
         }
+        QWidget *previous = m_pTabBefore;
+        for (QToolButton *cell : m_cells) {
+            if (previous != nullptr) setTabOrder(previous, cell);
+            previous = cell;
+        }
     }
     for (int sector = 0; sector < count; ++sector) {
         QToolButton *cell = m_cells[static_cast<size_t>(sector)];

@@ -21,6 +21,9 @@ public:
 
     // One cell per entry of `keys`, entry i being sector i.
     void ShowKeys(std::span<const zelkor::card::SectorKeys> keys);
+    // The cells follow `widget` in the tab order (they are made anew when the
+    // sector count changes, and new widgets would come last).
+    void SetTabPredecessor(QWidget *widget) { m_pTabBefore = widget; }
     // Marks `sector` as the selected one (-1 none) without emitting.
     void SetSelectedSector(int sector);
 
@@ -34,5 +37,6 @@ private:
     QToolButton *NewCell(int sector);
 
     QGridLayout *m_pGrid = nullptr;
+    QWidget *m_pTabBefore = nullptr;
     std::vector<QToolButton *> m_cells;
 };

@@ -15,6 +15,8 @@
 #include <QTextDocument>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "app_test_support.h"
 #include "card/access_conditions.h"
 #include "card/dump_formats.h"
@@ -57,6 +59,14 @@ card::CardImage MemoryImage(const sim::MifareClassic &simulated) {
     image.TakeKeysFromTrailers();
     image.uid.assign(simulated.raw(0).begin(), simulated.raw(0).begin() + 4);
     return image;
+}
+
+// The widget Tab moves to from `widget`.
+QWidget *NextTabStop(QWidget *widget) {
+    QWidget *next = widget->nextInFocusChain();
+    while (next != widget && !(next->isEnabled() && next->isVisible() && (next->focusPolicy() & Qt::TabFocus)))
+        next = next->nextInFocusChain();
+    return next;
 }
 
 QString HexOf(const sim::Block &block) { return FormatHexBytes(block.data(), 16); }
@@ -110,10 +120,13 @@ private:
         return cells;
     }
     QString Status() const { return page_->findChild<QWidget *>(QStringLiteral("IDC_1214"))->property("text").toString(); }
-    // Dictionaries in use: the built-in list, the demo file, the many wrong keys.
-    void UseDictionaries(bool builtin, bool demo, bool many = false) {
-        const bool use[] = {builtin, demo, many};
-        for (int i = 0; i < 3; ++i) Dictionaries()->item(i)->setCheckState(use[i] ? Qt::Checked : Qt::Unchecked);
+    // Checks exactly the dictionaries whose names start with one of `names`.
+    void UseDictionaries(const QStringList &names) {
+        for (int i = 0; i < Dictionaries()->count(); ++i) {
+            QListWidgetItem *item = Dictionaries()->item(i);
+            const bool use = std::any_of(names.begin(), names.end(), [item](const QString &name) { return item->text().startsWith(name); });
+            item->setCheckState(use ? Qt::Checked : Qt::Unchecked);
+        }
     }
     // Clicks `text` and waits until the card work it started, and any work
     // that follows from it, has ended.
@@ -172,7 +185,7 @@ void WholeCardPageTest::initTestCase() {
     messages_->open_file_names = {TempPath(QStringLiteral("demo.dic")), TempPath(QStringLiteral("many.dic"))};
     Button(QStringLiteral("添加字典"))->click();
     Button(QStringLiteral("添加字典"))->click();
-    QCOMPARE(Dictionaries()->count(), 3);
+    QCOMPARE(Dictionaries()->count(), 4);
     QVERIFY(messages_->boxes.isEmpty());
 }
 
@@ -191,7 +204,7 @@ void WholeCardPageTest::init() {
     model_->PutCard(card_);
     messages_->clear();
     messages_->answers.clear();
-    UseDictionaries(false, true);
+    UseDictionaries({QStringLiteral("demo.dic")});
     page_->findChild<QCheckBox *>()->setChecked(false);
 }
 
@@ -265,8 +278,12 @@ void WholeCardPageTest::dumpMatchesTheSimulatorsMemory() {
         table->clearSelection();
         QVERIFY(SaveScreenshot(page_, QStringLiteral("whole_card_page")));
     }
+    // The cells sit between the search buttons and the table in the tab order.
+    const auto cells = Named<QWidget>(QStringLiteral("扇区图"))->findChildren<QToolButton *>();
+    QCOMPARE(NextTabStop(Button(QStringLiteral("搜索密钥"))), cells[0]);  // 停止 is disabled
+    QCOMPARE(NextTabStop(cells[sectors - 1]), static_cast<QWidget *>(table));
     // Clicking a sector selects its first block.
-    Named<QWidget>(QStringLiteral("扇区图"))->findChildren<QToolButton *>()[sectors - 1]->click();
+    cells[sectors - 1]->click();
     QCOMPARE(table->currentRow(), card::FirstBlock(sectors - 1));
 }
 
@@ -335,7 +352,7 @@ void WholeCardPageTest::restoreOntoABlankCardIsVerified() {
                                                       std::array<std::uint8_t, 4>{0x11, 0x22, 0x33, 0x44},
                                                       sim::kFactoryKey, sim::kFactoryKey, sim::kTransportAccess);
     model_->PutCard(blank);
-    UseDictionaries(true, false);
+    UseDictionaries({QStringLiteral("内置密钥")});
     page_->findChild<QCheckBox *>()->setChecked(true);
     messages_->answers = {QMessageBox::Yes};
     QVERIFY(RunCardWork(QStringLiteral("写整卡")));
@@ -391,7 +408,7 @@ void WholeCardPageTest::cancelMidSearchLeavesTheWindowUsable() {
     // Sector 0 opens with the first of the many keys, the rest with none.
     const sim::Key first_of_many = {0x10, 0x20, 0x30, 0x40, 0x00, 0x00};
     card_->SetTrailer(0, first_of_many, sim::kTransportAccess, first_of_many);
-    UseDictionaries(false, false, true);
+    UseDictionaries({QStringLiteral("many.dic")});
     auto *log = dlg_->findChild<QPlainTextEdit *>(QStringLiteral("IDC_1007"));
     log->clear();
     auto *find_card = dlg_->findChild<QPushButton *>(QStringLiteral("IDC_1006"));
@@ -455,7 +472,7 @@ void WholeCardPageTest::refusalsBeforeAnyCardWork() {
 }
 
 void WholeCardPageTest::readerGoneDuringWorkIsClosedAfterIt() {
-    UseDictionaries(false, false, true);
+    UseDictionaries({QStringLiteral("many.dic")});
     bool open_when_finished = false;
     connect(page_, &CWholeCardPage::cardWorkFinished, this, [&] { open_when_finished = theApp.m_bPortOpen; });
     QSignalSpy finished(page_, &CWholeCardPage::cardWorkFinished);
