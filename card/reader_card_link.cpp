@@ -77,7 +77,8 @@ std::vector<std::uint8_t> ReaderCardLink::LastAnswerData() {
 
 std::optional<CardIdentity> ReaderCardLink::Identify() {
     CardIdentity identity;
-    if (Count(FindCard()) != 1) return std::nullopt;
+    // A halted card answers only the wake-up request.
+    if (Count(FindCard()) != 1 && Count(WakeUp()) == 0) return std::nullopt;
     if (const auto atqa = LastAnswerData(); atqa.size() >= 2) identity.atqa = std::array<std::uint8_t, 2>{atqa[0], atqa[1]};
     card_info info{};
     if (Count(Conflict(&info)) == 1 && Count(SelectCard(kSelectCode)) == 1) {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,12 @@
 #include "simulator.h"
 
 namespace {
+
+const char kUsage[] =
+    "usage: zelkor-sim [dir] [port]\n"
+    "Serves a simulated card reader on a pseudo-terminal published as <dir>/COM<port>\n"
+    "(default /tmp/zelkor-ports/COM3); point ZELKOR_PORT_DIR at <dir> to reach it.\n"
+    "Commands on standard input change what is in the field.\n";
 
 const char kHelp[] =
     "commands: s50 | s70 | ul | cpu (put that card in the field), none (take it away), "
@@ -150,11 +157,32 @@ void InputLoop(App &app) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "zelkor-sim: unknown option %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (argc > 3) {
+        std::fprintf(stderr, "zelkor-sim: too many arguments\n%s", kUsage);
+        return 2;
+    }
     App app;
-    app.dir = argc > 1 ? argv[1] : "/tmp/zelkor-ports";
+    // Published absolute, so that the directory works from wherever a caller runs.
+    std::error_code error;
+    const std::filesystem::path dir = std::filesystem::absolute(argc > 1 ? argv[1] : "/tmp/zelkor-ports", error);
+    app.dir = dir.lexically_normal().string();
+    if (app.dir.size() > 1 && app.dir.back() == '/') app.dir.pop_back();
     app.port = argc > 2 ? std::atoi(argv[2]) : 3;
-    if (app.port <= 0) {
-        std::fprintf(stderr, "zelkor-sim: the port number must be 1 or more\nusage: zelkor-sim [dir] [port]\n");
+    if (error || app.port <= 0) {
+        std::fprintf(stderr, "zelkor-sim: %s\n%s",
+                     error ? "cannot make the directory absolute" : "the port number must be 1 or more", kUsage);
         return 2;
     }
     app.link = app.dir + "/COM" + std::to_string(app.port);

@@ -64,6 +64,11 @@ std::shared_ptr<Card> ReaderModel::card() const {
     return card_;
 }
 
+void ReaderModel::Inspect(const std::function<void()> &look) const {
+    std::lock_guard lock(mutex_);
+    look();
+}
+
 bool ReaderModel::buzzer_on() const {
     std::lock_guard lock(mutex_);
     return buzzer_;
@@ -324,7 +329,9 @@ Reaction ReaderModel::ClassicCommand(const Command &command) {
         return Status(status::kBadParameter);
     const auto block = classic->Resolve(d[at], d[at + 1], d[at + 2]);
     if (!block) return Status(status::kBadParameter);
-    if (!EnsureActive(true)) return Status(status::kNoCard);
+    // The combined read and write search the card themselves.
+    const bool combined = command.code == 0x07;
+    if (!EnsureActive(!combined)) return Status(status::kNoCard);
     answer_card_us_ += CardOperationUs(command.code, d[0]);
 
     Block data{};

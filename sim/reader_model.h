@@ -12,7 +12,9 @@
 // answer that request, so the command answers 0x01. A card that fell out of
 // its session through an error (a failed authentication, a refused access)
 // is not activated that way: card commands answer 0x01 until a search or
-// select command selects it again, as with a real card that went idle.
+// select command selects it again, as with a real card that went idle. The
+// combined read and write (code 0x07) are the reader's own search,
+// authentication and access in one command, so they select such a card.
 //
 // The reader's time on the card, answered after it when the line is paced
 // (Reaction::card_time_us), per card operation:
@@ -30,6 +32,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,6 +53,9 @@ public:
     void PutCard(std::shared_ptr<Card> card);
     void RemoveCard();
     std::shared_ptr<Card> card() const;
+    // Runs `look` under the model's lock, so that another thread may read a
+    // card's memory while the simulator answers commands that change it.
+    void Inspect(const std::function<void()> &look) const;
 
     bool buzzer_on() const;
     bool antenna_on() const;

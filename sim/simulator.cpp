@@ -95,23 +95,24 @@ void Simulator::SetWireBaud(int baud) {
 
 std::vector<Bytes> Simulator::Frames() const {
     std::lock_guard lock(mutex_);
-    return frames_;
+    return std::vector<Bytes>(frames_.begin(), frames_.end());
 }
 
 std::size_t Simulator::FrameCount() const {
     std::lock_guard lock(mutex_);
-    return frames_.size();
+    return frame_count_;
 }
 
 bool Simulator::WaitForFrames(std::size_t count, int timeout_ms) const {
     std::unique_lock lock(mutex_);
     return frames_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                               [&] { return frames_.size() >= count; });
+                               [&] { return frame_count_ >= count; });
 }
 
 void Simulator::ClearFrames() {
     std::lock_guard lock(mutex_);
     frames_.clear();
+    frame_count_ = 0;
 }
 
 int Simulator::reader_baud() const {
@@ -133,10 +134,13 @@ void Simulator::Schedule(const Reaction &reaction) {
                      [](const Outgoing &a, const Outgoing &b) { return a.due < b.due; });
 }
 
-int Simulator::MsUntilNextDue() const {
-    if (outgoing_.empty()) return 50;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing_.front().due - Clock::now());
-    return static_cast<int>(std::clamp<long>(left.count(), 0, 50));
+// Exact to the nanosecond: answers due in under a millisecond (the reader's
+// time on the card) are neither late nor waited for by spinning.
+std::chrono::nanoseconds Simulator::TimeUntilNextDue() const {
+    constexpr std::chrono::nanoseconds kIdlePoll = std::chrono::milliseconds(50);
+    if (outgoing_.empty()) return kIdlePoll;
+    const std::chrono::nanoseconds left = outgoing_.front().due - Clock::now();
+    return std::clamp(left, std::chrono::nanoseconds(0), kIdlePoll);
 }
 
 std::chrono::nanoseconds Simulator::ByteTime() const {
@@ -202,6 +206,8 @@ void Simulator::HandleCommand(const Command &command) {
     {
         std::lock_guard lock(mutex_);
         frames_.push_back(command.raw);
+        if (frames_.size() > kFrameHistory) frames_.pop_front();
+        ++frame_count_;
         if (!script_.empty()) {
             reaction = std::move(script_.front());
             script_.pop_front();
@@ -238,14 +244,15 @@ void Simulator::Run() {
     CommandDecoder decoder;
     std::uint8_t buffer[1024];
     for (;;) {
-        int wait_ms;
+        std::chrono::nanoseconds wait;
         {
             std::lock_guard lock(mutex_);
             if (stop_) return;
-            wait_ms = unplugged_ ? 50 : MsUntilNextDue();
+            wait = unplugged_ ? std::chrono::milliseconds(50) : TimeUntilNextDue();
         }
         pollfd fds[2] = {{unplugged_ ? -1 : pty_.master(), POLLIN, 0}, {wake_read_, POLLIN, 0}};
-        ::poll(fds, 2, wait_ms);
+        const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000), static_cast<long>(wait.count() % 1'000'000'000)};
+        ::ppoll(fds, 2, &timeout, nullptr);
         if (fds[1].revents != 0) {
             char drain[16];
             while (::read(wake_read_, drain, sizeof drain) > 0) {

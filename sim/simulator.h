@@ -20,6 +20,8 @@ namespace sim {
 
 class Simulator {
 public:
+    static constexpr std::size_t kFrameHistory = 4096;
+
     explicit Simulator(std::shared_ptr<Responder> model = nullptr);
     ~Simulator();
     Simulator(const Simulator &) = delete;
@@ -48,10 +50,11 @@ public:
     // card_time_us); 0 off: answers go out at once.
     void SetWireBaud(int baud);
 
-    // Frames received so far, in order.
+    // The latest frames received (at most kFrameHistory), oldest first.
     std::vector<Bytes> Frames() const;
+    // Frames received since the start or the last ClearFrames, all counted.
     std::size_t FrameCount() const;
-    // Waits until at least `count` frames arrived; false on time-out.
+    // Waits until FrameCount() reaches `count`; false on time-out.
     bool WaitForFrames(std::size_t count, int timeout_ms) const;
     void ClearFrames();
     // Line speed the reader talks at (0: whatever the line is set to).
@@ -70,7 +73,7 @@ private:
     void HandleCommand(const Command &command);
     void Schedule(const Reaction &reaction);
     void FlushDue();
-    int MsUntilNextDue() const;
+    std::chrono::nanoseconds TimeUntilNextDue() const;
     void WriteAll(const Bytes &bytes);
     void WakeThread();
     std::chrono::nanoseconds ByteTime() const;
@@ -85,7 +88,8 @@ private:
     mutable std::condition_variable frames_cv_;
     std::deque<Reaction> script_;
     std::deque<Outgoing> outgoing_;  // sorted by due time
-    std::vector<Bytes> frames_;
+    std::deque<Bytes> frames_;  // bounded: a long run must not grow without end
+    std::size_t frame_count_ = 0;
     bool stop_ = false;
     bool unplugged_ = false;
     int reader_baud_ = 0;

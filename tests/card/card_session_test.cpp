@@ -54,6 +54,13 @@ protected:
         return card;
     }
 
+    // A block of a simulated card, read under the model's lock.
+    sim::Block Raw(const sim::MifareClassic &card, int block) const {
+        sim::Block copy{};
+        model_->Inspect([&] { copy = card.raw(block); });
+        return copy;
+    }
+
     zc::CardIdentity Identify() {
         const auto identity = link_->Identify();
         EXPECT_TRUE(identity.has_value());
@@ -94,10 +101,24 @@ TEST_F(CardSessionTest, IdentifySearchAndDumpTheWholeCard) {
     EXPECT_FALSE(dump.partial);
     EXPECT_EQ(dump.KnownBlockCount(), 64);
     for (int block = 0; block < 64; ++block) {
-        const sim::Block &raw = card_->raw(block);
+        const sim::Block raw = Raw(*card_, block);
         EXPECT_EQ(dump.blocks[static_cast<std::size_t>(block)], zc::Block(raw)) << block;
     }
     EXPECT_EQ(dump.uid, identity.uid);
+}
+
+TEST_F(CardSessionTest, IdentifyWakesAHaltedCardAndNamesOtherCards) {
+    ASSERT_EQ(PauseCard(), 1);
+    EXPECT_EQ(Identify().kind, zc::CardKind::Classic1K);
+    model_->PutCard(sim::MakeDemoS70());
+    EXPECT_EQ(Identify().kind, zc::CardKind::Classic4K);
+    model_->PutCard(sim::MakeDemoCpuCard());
+    const zc::CardIdentity cpu = Identify();
+    EXPECT_EQ(cpu.type_code, 13);
+    EXPECT_FALSE(cpu.kind.has_value());
+    EXPECT_TRUE(zc::ReadCard(*link_, cpu, {}, {}, {}).partial);
+    model_->RemoveCard();
+    EXPECT_FALSE(link_->Identify().has_value());
 }
 
 TEST_F(CardSessionTest, CancelledSearchKeepsWhatItFound) {
@@ -145,7 +166,7 @@ TEST_F(CardSessionTest, RestoreOntoABlankCardAndVerify) {
     zc::RestorePlan refused = zc::PlanRestore(source, now, {.trailers = true, .force = false});
     EXPECT_TRUE(refused.HasFatal());  // another UID
     EXPECT_TRUE(zc::Restore(*link_, refused, {}, {}).refused);
-    EXPECT_EQ(blank->raw(4), sim::Block{});  // nothing written
+    EXPECT_EQ(Raw(*blank, 4), sim::Block{});  // nothing written
 
     const zc::RestorePlan plan = zc::PlanRestore(source, now, {.trailers = true, .force = true});
     ASSERT_FALSE(plan.HasFatal());
@@ -165,5 +186,5 @@ TEST_F(CardSessionTest, RestoreOntoABlankCardAndVerify) {
     ASSERT_EQ(diff.blocks.size(), 1u);
     EXPECT_EQ(diff.blocks[0].block, 0);  // the manufacturer block stays the card's own
     EXPECT_TRUE(diff.uids_differ);
-    EXPECT_EQ(blank->raw(27), card_->raw(27));
+    EXPECT_EQ(Raw(*blank, 27), Raw(*card_, 27));
 }

@@ -488,9 +488,9 @@ std::vector<Scenario> MakeScenarios(const std::vector<Command> &commands) {
             s.cost_ms = 40 + c.base_ms + (exchanges - 1) * 5;
             if (!ExpectedSuccess(s)) s.cost_ms += kind == Kind::kUnplugBefore ? 1000 : c.wait_ms;
             if (kind == Kind::kDelay) s.cost_ms += param + (param > 1000 ? 1000 : 0);
-            if (kind == Kind::kLateBeforeSend) s.cost_ms += 1250;
+            if (kind == Kind::kLateBeforeSend) s.cost_ms += 1350;
             if (kind == Kind::kLateStraddlingSend) s.cost_ms += 800;
-            if (kind == Kind::kLateDuringSend) s.cost_ms += 1250;
+            if (kind == Kind::kLateDuringSend) s.cost_ms += 1350;
             if (kind == Kind::kLengthOver || kind == Kind::kFlood) s.cost_ms += 1000;
             list.push_back(std::move(s));
         };
@@ -626,15 +626,15 @@ std::string RunScenario(Rig &rig, const Scenario &s) {
     int first_delay = 0;
     int settle_ms = 0;  // the call's send first waits this long for a late answer
     if (s.kind == Kind::kLateDuringSend) {
-        // FindCard gives up; its answer comes 200 ms later, while the call's
+        // FindCard gives up; its answer comes 300 ms later, while the call's
         // send waits for it.
-        rig.reader().Push(sim::Raw(Frame({0x0D, 0x03}), 1200));
+        rig.reader().Push(sim::Raw(Frame({0x0D, 0x03}), 1300));
         if (FindCard() != 0) return "late answer: the previous FindCard did not time out";
-        settle_ms = 200;
+        settle_ms = 300;
     } else if (s.kind == Kind::kLateBeforeSend) {
-        // FindCard gives up; its answer comes 200 ms after that, before the next send.
+        // FindCard gives up; its answer comes 300 ms after that, before the next send.
         const Bytes late = Frame({0x0D, 0x01});
-        rig.reader().Push(sim::Raw(late, 1200));
+        rig.reader().Push(sim::Raw(late, 1300));
         if (FindCard() != 0) return "late answer: the previous FindCard did not time out";
         if (!AwaitReceived(late)) return "late answer: never arrived";
     } else if (s.kind == Kind::kLateStraddlingSend) {

@@ -131,7 +131,7 @@ int main(int argc, char **argv) {
                 break;
             }
             if (ok != 1) ++failed;
-            if (i % 1000 == 999) simulator.ClearFrames();  // the simulator keeps every frame
+            if (i % 1000 == 999) simulator.ClearFrames();
         }
     };
 

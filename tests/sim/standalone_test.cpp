@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -45,7 +46,14 @@ protected:
         if (!dir_.empty()) fs::remove_all(dir_);
     }
 
-    void Launch() {
+    // Starts the program with `args` (default: the test's directory and port
+    // 5) in `cwd` (default: the test's own).
+    void Launch(std::vector<std::string> args = {}, const std::string &cwd = "") {
+        if (args.empty()) args = {dir_, "5"};
+        args.insert(args.begin(), program_);
+        std::vector<char *> argv;
+        for (std::string &a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         int in[2], out[2];
         ASSERT_EQ(::pipe(in), 0);
         ASSERT_EQ(::pipe(out), 0);
@@ -56,7 +64,8 @@ protected:
             ::dup2(out[1], 1);
             ::close(in[1]);
             ::close(out[0]);
-            ::execl(program_.c_str(), program_.c_str(), dir_.c_str(), "5", static_cast<char *>(nullptr));
+            if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
+            ::execv(program_.c_str(), argv.data());
             ::_exit(127);
         }
         ::close(in[0]);
@@ -66,7 +75,7 @@ protected:
     }
 
     // Output of the program up to and including the next line end.
-    std::string Line(int timeout_ms = 3000) {
+    std::string Line(int timeout_ms = 5000) {
         std::string line;
         char c;
         while (true) {
@@ -101,7 +110,7 @@ protected:
         std::uint8_t buffer[256];
         while (answer.size() < 6 || answer.size() < 6u + (answer[4] << 8 | answer[5])) {
             pollfd pfd{port_, POLLIN, 0};
-            if (::poll(&pfd, 1, 2000) <= 0) return {};
+            if (::poll(&pfd, 1, 5000) <= 0) return {};
             const ssize_t n = ::read(port_, buffer, sizeof buffer);
             if (n <= 0) return {};
             answer.insert(answer.end(), buffer, buffer + n);
@@ -111,7 +120,7 @@ protected:
 
     int WaitExit() {
         int status = 0;
-        for (int i = 0; i < 300; ++i) {
+        for (int i = 0; i < 1000; ++i) {
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -125,6 +134,26 @@ protected:
     pid_t pid_ = -1;
     int to_sim_ = -1, from_sim_ = -1, port_ = -1;
 };
+
+TEST_F(StandaloneTest, HelpPrintsUsageAndOptionsCreateNothing) {
+    Launch({"--help"}, dir_);
+    EXPECT_EQ(Line().rfind("usage: zelkor-sim", 0), 0u);
+    EXPECT_EQ(WaitExit(), 0);
+    Launch({"--port", "5"}, dir_);
+    EXPECT_EQ(WaitExit(), 2);
+    EXPECT_TRUE(fs::is_empty(dir_)) << "a directory named after an option was created";
+}
+
+TEST_F(StandaloneTest, RelativeDirectoryIsPublishedAbsolute) {
+    Launch({"ports", "5"}, dir_);
+    const std::string banner = Line();
+    EXPECT_NE(banner.find(", published as " + dir_ + "/ports/COM5 (ZELKOR_PORT_DIR=" + dir_ + "/ports)"),
+              std::string::npos)
+        << banner;
+    EXPECT_TRUE(fs::is_symlink(dir_ + "/ports/COM5"));
+    Say("quit");
+    EXPECT_EQ(WaitExit(), 0);
+}
 
 TEST_F(StandaloneTest, BannerCardsAndQuit) {
     Launch();
@@ -185,7 +214,7 @@ TEST_F(StandaloneTest, UnplugAndPlug) {
     Line();
     // The reader is gone: the port hangs up.
     pollfd pfd{port_, POLLIN, 0};
-    ASSERT_EQ(::poll(&pfd, 1, 2000), 1);
+    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
     EXPECT_NE(pfd.revents & (POLLHUP | POLLERR), 0);
     ::close(port_);
     port_ = -1;

@@ -19,7 +19,7 @@ namespace {
 std::vector<unsigned char> ReadAtLeast(int fd, std::size_t count) {
     std::vector<unsigned char> out;
     unsigned char buffer[512];
-    for (int rounds = 0; out.size() < count && rounds < 200; ++rounds) {
+    for (int rounds = 0; out.size() < count && rounds < 500; ++rounds) {
         pollfd pfd{fd, POLLIN, 0};
         if (::poll(&pfd, 1, 10) <= 0) continue;
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
