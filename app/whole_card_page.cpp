@@ -246,6 +246,8 @@ bool CWholeCardPage::StartCardWork(CCardWorker::Job job) {
 }
 
 void CWholeCardPage::SetWorking(bool working) {
+    // Disabling the focused stop button would pass the focus down the chain.
+    const bool stop_had_focus = m_pStop->hasFocus();
     for (QWidget *control : std::initializer_list<QWidget *>{m_pAddDictionary, m_pSearch, m_pRead, m_pWrite, m_pTrailers,
                                                              m_pOpen, m_pSave, m_pCompare, m_pDictionaries})
         control->setEnabled(!working);
@@ -264,7 +266,7 @@ void CWholeCardPage::SetWorking(bool working) {
         m_pProgress->setRange(0, 1);
         m_pProgress->setValue(stopped ? 0 : 1);
         m_pProgress->setFormat(stopped ? QStringLiteral("已停止") : QStringLiteral("已结束"));
-        if (m_pStop->hasFocus()) m_pSearch->setFocus();
+        if (stop_had_focus) m_pSearch->setFocus();
     }
 }
 
