@@ -133,14 +133,15 @@ void CWholeCardPage::BuildLayout() {
     m_pOpen = Button(this, 1211, QStringLiteral("打开文件"));
     m_pSave = Button(this, 1212, QStringLiteral("保存文件"));
     m_pCompare = Button(this, 1213, QStringLiteral("比较文件"));
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(m_pRead);
-    buttons->addWidget(m_pWrite);
-    buttons->addWidget(m_pTrailers);
-    buttons->addStretch(1);
-    buttons->addWidget(m_pOpen);
-    buttons->addWidget(m_pSave);
-    buttons->addWidget(m_pCompare);
+    // Card buttons above file buttons: the page is no wider than the others.
+    auto *buttons = new QGridLayout;
+    buttons->addWidget(m_pRead, 0, 0);
+    buttons->addWidget(m_pWrite, 0, 1);
+    buttons->addWidget(m_pTrailers, 0, 2);
+    buttons->addWidget(m_pOpen, 1, 0);
+    buttons->addWidget(m_pSave, 1, 1);
+    buttons->addWidget(m_pCompare, 1, 2);
+    buttons->setColumnStretch(3, 1);
     outer->addLayout(buttons);
 
     m_pStatus = new QLabel(this);
