@@ -6,8 +6,10 @@
 //  .bin / .mfd  raw 16 bytes per block from block 0 (1024 or 4096 bytes);
 //               cannot mark unknown bytes: they are written as zeros.
 //  .json        {"Created", "FileType": "mfcard", "Card": {UID, ATQA, SAK},
-//               "blocks": {"0": "<32 hex>"}, "SectorKeys": {...}}; reading
-//               accepts the file types mfcard, "mfc v2" and "mfc v3".
+//               "blocks": {"0": "<32 hex>"}, "SectorKeys": {...}}, '-' for
+//               an unknown digit, "Partial": true for a dump that stopped
+//               early; reading accepts the file types mfcard, "mfc v2" and
+//               "mfc v3".
 //  .nfc         the Flipper NFC device text, "??" for an unknown byte.
 #pragma once
 

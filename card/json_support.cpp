@@ -17,6 +17,11 @@ JsonReader::Json JsonReader::Parse(std::string_view text) const {
         // nlohmann's text starts with "[json.exception.parse_error.101] parse error at line L, column C: ".
         if (const auto colon = message.find(": "); colon != std::string::npos) message = message.substr(colon + 2);
         throw FileError(file_, line, "JSON syntax error: " + message);
+    } catch (const nlohmann::json::exception &error) {
+        // A number too large for any type is not a syntax error and has no position.
+        std::string message = error.what();
+        if (const auto bracket = message.find("] "); bracket != std::string::npos) message = message.substr(bracket + 2);
+        throw FileError(file_, "JSON error: " + message);
     }
 }
 

@@ -212,6 +212,7 @@ TEST(DumpFormats, MalformedFilesNameFileAndPlace) {
         {zc::DumpFormat::Json, R"({"Card": {"SAK": "0808"}, "blocks": {}})", "f: at /Card/SAK: expected 2 hexadecimal"},
         {zc::DumpFormat::Json, R"({"blocks": {}, "SectorKeys": {"2": {"KeyB": "12"}}})", "f: at /SectorKeys/2/KeyB: expected a key"},
         {zc::DumpFormat::Json, R"([1, 2])", "f: at /: expected an object"},
+        {zc::DumpFormat::Json, R"({"blocks": {}, "Size": 1e999})", "f: JSON error: number overflow"},
         {zc::DumpFormat::Flipper, "Device type: Mifare Classic\n", "f:1: not a Flipper NFC file"},
         {zc::DumpFormat::Flipper, "Filetype: Flipper NFC device\nDevice type: NTAG/Ultralight\n", "f:2: device type 'NTAG/Ultralight'"},
         {zc::DumpFormat::Flipper,
