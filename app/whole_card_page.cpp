@@ -13,6 +13,7 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 #include "card/card_dump.h"
@@ -285,7 +286,6 @@ void CWholeCardPage::OnProgress(const QString &stage, int done, int total) {
         const qint64 remaining_ms = m_stageTimer.elapsed() * (total - done) / done;
         left = QStringLiteral("剩余约 %1 秒").arg((remaining_ms + 999) / 1000);
     }
-    // A literal percent sign would be read as a placeholder by the bar.
     m_pProgress->setFormat(QStringLiteral("%1 %2/%3 %p%，%4").arg(stage).arg(done).arg(total).arg(left));
 }
 
