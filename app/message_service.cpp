@@ -35,6 +35,10 @@ QString MessageService::SaveFileName(QWidget *owner, const QString &caption, con
                                         QFileDialog::DontUseNativeDialog);
 }
 
+QString MessageService::OpenFileName(QWidget *owner, const QString &caption, const QString &filter) {
+    return QFileDialog::getOpenFileName(owner, caption, QString(), filter);
+}
+
 MessageService &MessageService::Instance() {
     static MessageService real;
     return g_installed != nullptr ? *g_installed : real;

@@ -22,6 +22,8 @@ public:
 
     // Asks for a file name to save to; empty when the operator cancelled.
     virtual QString SaveFileName(QWidget *owner, const QString &caption, const QString &filter);
+    // Asks for an existing file to read; empty when the operator cancelled.
+    virtual QString OpenFileName(QWidget *owner, const QString &caption, const QString &filter);
 
     // The service in force; tests install their own with Install().
     static MessageService &Instance();

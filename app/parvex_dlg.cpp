@@ -34,6 +34,7 @@
 #include "mifare_card.h"
 #include "parvex_app.h"
 #include "platform/port_names.h"
+#include "whole_card_page.h"
 #include "zelkor.h"
 
 namespace {
@@ -274,15 +275,19 @@ void CParvexDlg::BuildLayout() {
     m_pageS50 = new CMifareCard(m_tab);
     m_pageS70 = new CMifareCard(m_tab);
     m_pageCpu = new CCPUCard(m_tab);
+    m_pageWholeCard = new CWholeCardPage(m_tab);
     m_pageS50->m_pParent = this;
     m_pageS70->m_pParent = this;
     m_pageCpu->m_pParent = this;
+    m_pageWholeCard->m_pParent = this;
     m_pages[0] = m_pageS50;
     m_pages[1] = m_pageS70;
     m_pages[2] = m_pageCpu;
+    m_pages[3] = m_pageWholeCard;
     m_tab->addTab(m_pageS50, QStringLiteral("S50"));
     m_tab->addTab(m_pageS70, QStringLiteral("S70"));
     m_tab->addTab(m_pageCpu, QStringLiteral("CPU"));
+    m_tab->addTab(m_pageWholeCard, QStringLiteral("整卡"));
     m_tab->setCurrentIndex(0);
     connect(m_tab, &QTabWidget::currentChanged, this, &CParvexDlg::OnSelchangeTab);
 
@@ -538,6 +543,11 @@ void CParvexDlg::OnRemovalPoll() {
     }
     const DeviceIdentity now = IdentifyPort(m_nPort);
     if (now.present && (!m_openDevice.present || now == m_openDevice)) return;
+    if (m_bCardWork) {
+        // The port is closed once the card work has let go of the library.
+        m_pageWholeCard->CancelCardWork();
+        return;
+    }
     m_removalTimer.stop();
     CloseReader();
     MessageService::Instance().Show(this, QStringLiteral("读卡器已经断开连接！"), QString::fromLatin1(kProgramName),
@@ -646,7 +656,16 @@ void CParvexDlg::OnBnClickedGetReaderId() {
 // ---- Tabs, log buttons, link, about -----------------------------------------
 
 void CParvexDlg::OnSelchangeTab(int index) {
-    if (index >= 0 && index < 3) m_nCurPage = index;
+    if (index >= 0 && index < static_cast<int>(std::size(m_pages))) m_nCurPage = index;
+}
+
+void CParvexDlg::SetCardWorkRunning(bool running) {
+    static constexpr int kLibraryControls[] = {1000, 1006, 1008, 1009, 1010, 1012, 1013, 1014,
+                                               1015, 1016, 1019, 1021, 1024, 1025, 1026, 1059};
+    m_bCardWork = running;
+    for (int id : kLibraryControls)
+        if (auto *control = findChild<QWidget *>(QStringLiteral("IDC_%1").arg(id))) control->setEnabled(!running);
+    for (QWidget *page : {m_pages[0], m_pages[1], m_pages[2]}) page->setEnabled(!running);
 }
 
 void CParvexDlg::OnBnClickedClear() {

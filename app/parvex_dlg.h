@@ -20,6 +20,7 @@
 class CCPUCard;
 class CLogFindBar;
 class CMifareCard;
+class CWholeCardPage;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -71,7 +72,8 @@ public:
     CMifareCard *m_pageS50 = nullptr;
     CMifareCard *m_pageS70 = nullptr;
     CCPUCard *m_pageCpu = nullptr;
-    QWidget *m_pages[3] = {};
+    CWholeCardPage *m_pageWholeCard = nullptr;
+    QWidget *m_pages[4] = {};
     int m_nCurPage = 0;
 
     QPushButton *m_btnOpen = nullptr;
@@ -93,6 +95,12 @@ public:
     static constexpr int kTitleBarRoom = 40;
     // Lines the log keeps; older lines are dropped.
     static constexpr int kLogLineLimit = 20000;
+
+    // While the whole-card page works on another thread the library is
+    // busy: the window's own reader and card controls and the other pages
+    // are disabled, so no second call can overlap.
+    void SetCardWorkRunning(bool running);
+    bool CardWorkRunning() const { return m_bCardWork; }
 
 public slots:
     void OnAbout();
@@ -156,4 +164,5 @@ private:
     QTimer m_removalTimer;
     DeviceIdentity m_openDevice;
     bool m_bScrollPending = false;
+    bool m_bCardWork = false;
 };

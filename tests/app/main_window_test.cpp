@@ -26,6 +26,7 @@
 #include "mifare_card.h"
 #include "parvex_app.h"
 #include "parvex_dlg.h"
+#include "whole_card_page.h"
 #include "test_main.h"
 #include "zelkor.h"
 
@@ -102,16 +103,19 @@ void MainWindowTest::startUpState() {
     QVERIFY(!dlg.windowIcon().isNull());
 
     auto *tabs = Control<QTabWidget>(&dlg, 1046);
-    QCOMPARE(tabs->count(), 3);
+    QCOMPARE(tabs->count(), 4);
     QCOMPARE(tabs->tabText(0), QStringLiteral("S50"));
     QCOMPARE(tabs->tabText(1), QStringLiteral("S70"));
     QCOMPARE(tabs->tabText(2), QStringLiteral("CPU"));
+    QCOMPARE(tabs->tabText(3), QStringLiteral("整卡"));
     QCOMPARE(tabs->widget(0), static_cast<QWidget *>(dlg.m_pageS50));
     QCOMPARE(tabs->widget(1), static_cast<QWidget *>(dlg.m_pageS70));
     QCOMPARE(tabs->widget(2), static_cast<QWidget *>(dlg.m_pageCpu));
+    QCOMPARE(tabs->widget(3), static_cast<QWidget *>(dlg.m_pageWholeCard));
     QCOMPARE(dlg.m_pageS50->m_pParent, &dlg);
     QCOMPARE(dlg.m_pageS70->m_pParent, &dlg);
     QCOMPARE(dlg.m_pageCpu->m_pParent, &dlg);
+    QCOMPARE(dlg.m_pageWholeCard->m_pParent, &dlg);
     QCOMPARE(tabs->currentIndex(), 0);
     QVERIFY(dlg.m_pageS50->isVisible());
     QVERIFY(!dlg.m_pageCpu->isVisible());
