@@ -94,7 +94,10 @@ void CWholeCardPage::BuildLayout() {
     m_pDictionaries = new QListWidget(this);
     SetControlId(m_pDictionaries, 1201);
     NameAfterLabel(m_pDictionaries, dictionary_label);
-    m_pDictionaries->setMaximumHeight(m_pDictionaries->fontMetrics().height() * 4 + 8);
+    // Three to four lines: the list must not crowd out the dump view on a small screen.
+    const int line = m_pDictionaries->fontMetrics().height();
+    m_pDictionaries->setMinimumHeight(line * 3 + 8);
+    m_pDictionaries->setMaximumHeight(line * 4 + 8);
     m_pAddDictionary = Button(this, 1202, QStringLiteral("添加字典"));
     m_pSearch = Button(this, 1203, QStringLiteral("搜索密钥"));
     m_pStop = Button(this, 1204, QStringLiteral("停止"));
