@@ -30,6 +30,11 @@ std::shared_ptr<MifareClassic> MakeDemoS70(const Key &key) {
     return card;
 }
 
+std::shared_ptr<MifareClassic> MakeBlankS50() {
+    return std::make_shared<MifareClassic>(MifareClassic::Model::S50, std::array<std::uint8_t, 4>{0xC1, 0x05, 0x2E, 0x9B},
+                                           kFactoryKey, kFactoryKey, kTransportAccess);
+}
+
 std::shared_ptr<UltraLight> MakeDemoUltraLight() {
     auto card = std::make_shared<UltraLight>(std::array<std::uint8_t, 7>{0x04, 0x6E, 0x21, 0x8A, 0x33, 0x5F, 0x80});
     const std::uint8_t data[4] = {0x55, 0x4C, 0x00, 0x01};

@@ -162,7 +162,7 @@ TEST_F(StandaloneTest, BannerCardsAndQuit) {
     EXPECT_NE(banner.find(", published as " + dir_ + "/COM5 (ZELKOR_PORT_DIR=" + dir_ + ")"), std::string::npos)
         << banner;
     const std::string help = Line();
-    for (const char *word : {"s50", "s70", "ul", "cpu", "none", "unplug", "plug", "state", "help", "quit"})
+    for (const char *word : {"s50", "s70", "blank", "ul", "cpu", "none", "unplug", "plug", "state", "help", "quit"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
     ASSERT_TRUE(fs::is_symlink(dir_ + "/COM5"));
     OpenPort();
@@ -175,7 +175,8 @@ TEST_F(StandaloneTest, BannerCardsAndQuit) {
     const struct {
         const char *command;
         std::uint8_t status, type;
-    } cases[] = {{"s70", 0x00, 0x02}, {"ul", 0x00, 0x00}, {"cpu", 0x00, 0x08}, {"none", 0x01, 0}, {"s50", 0x00, 0x04}};
+    } cases[] = {{"s70", 0x00, 0x02}, {"ul", 0x00, 0x00},   {"cpu", 0x00, 0x08},
+                 {"none", 0x01, 0},   {"blank", 0x00, 0x04}, {"s50", 0x00, 0x04}};
     for (const auto &c : cases) {
         Say(c.command);
         EXPECT_NE(Line().find("zelkor-sim: "), std::string::npos);
@@ -184,6 +185,15 @@ TEST_F(StandaloneTest, BannerCardsAndQuit) {
         EXPECT_EQ(answer[6], c.status) << c.command;
         if (c.status == 0) {
             EXPECT_EQ(answer[7], c.type) << c.command;
+        }
+        if (std::string(c.command) == "blank") {
+            // The blank card opens with the factory key only.
+            const sim::Bytes uid = Exchange(0x02, 0x02, {0x93});
+            ASSERT_GE(uid.size(), 8u);
+            EXPECT_EQ(uid[6], 0x00);
+            EXPECT_EQ(Exchange(0x02, 0x03, {0x93}), sim::EncodeAnswer(0x00, {0x08}));
+            EXPECT_EQ(Exchange(0x03, 0x01, {0x00, 0x01, 0x00, 0x60, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
+                      sim::EncodeAnswer(0x00));
         }
     }
     Say("quit");
