@@ -193,6 +193,8 @@ InterruptWatch::~InterruptWatch() {
 
 // ---- Ports -------------------------------------------------------------------
 
+std::string PortOptionHelp() { return "Port number or name (7 or COM7); `zelkor ports` lists them"; }
+
 // Port n is always the system's COM<n>: there is no path to publish.
 std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std::string *error) {
     *error = device_path + ": device paths are not used on Windows; give the port as a number or COM<n> "
