@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -120,10 +121,13 @@ void WriteWholeFile(const std::string &path, std::string_view contents) {
             throw FileError(path, "write error");
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
+    // std::filesystem::rename replaces an existing target on every system;
+    // the C library's rename does not on Windows.
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
         std::remove(temporary.c_str());
-        throw FileError(path, "cannot replace: " + reason);
+        throw FileError(path, "cannot replace: " + error.message());
     }
 }
 

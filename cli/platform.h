@@ -60,6 +60,9 @@ public:
     virtual int number() const = 0;
 };
 
+// Help text of the -p option: what a port may be given as on this system.
+std::string PortOptionHelp();
+
 // Publishes `device_path` (e.g. /dev/ttyUSB0, /dev/serial/by-id/...) as a
 // port number; null with the reason in `error` when the device is missing or
 // cannot be published.

@@ -186,6 +186,11 @@ private:
 
 }  // namespace
 
+std::string PortOptionHelp() {
+    return "Port number as the library counts them (7 or COM7), or a device path "
+           "(/dev/ttyUSB0, /dev/serial/by-id/...); `zelkor ports` lists them";
+}
+
 std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std::string *error) {
     const std::string real = RealPath(device_path);
     struct stat st {};

@@ -22,9 +22,7 @@ std::string PortName(const ReaderOptions &options, int number) {
 
 void AddReaderOptions(Program &program, CLI::App *command, ReaderOptions &options) {
     command
-        ->add_option("-p,--port", options.port,
-                     "Port number as the library counts them (7 or COM7), or a device path "
-                     "(/dev/ttyUSB0, /dev/serial/by-id/...); `zelkor ports` lists them")
+        ->add_option("-p,--port", options.port, platform::PortOptionHelp())
         ->required()
         ->type_name("PORT");
     command->add_option("-b,--baud", options.baud, "Line speed in bit/s")
