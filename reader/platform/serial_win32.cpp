@@ -66,8 +66,12 @@ ReadStatus WaitForInput(HANDLE port, HANDLE read_event, HANDLE wake_event, DWORD
     OVERLAPPED overlapped{};
     overlapped.hEvent = read_event;
     DWORD mask = 0;
-    if (::WaitCommEvent(port, &mask, &overlapped) == 0) {
-        if (::GetLastError() != ERROR_IO_PENDING) return ReadStatus::kGone;
+    const bool done = ::WaitCommEvent(port, &mask, &overlapped) != 0;
+    const bool pending = !done && ::GetLastError() == ERROR_IO_PENDING;
+    // A wait that failed says nothing for sure: ClearCommError judges the
+    // device on the next round.
+    if (!done && !pending) mask = 0;
+    if (pending) {
         HANDLE events[2] = {read_event, wake_event};
         const DWORD which = ::WaitForMultipleObjects(2, events, FALSE, timeout_ms);
         if (which != WAIT_OBJECT_0) {
@@ -76,10 +80,7 @@ ReadStatus WaitForInput(HANDLE port, HANDLE read_event, HANDLE wake_event, DWORD
             return which == WAIT_TIMEOUT ? ReadStatus::kNothing : ReadStatus::kGone;
         }
         DWORD ignored = 0;
-        if (::GetOverlappedResult(port, &overlapped, &ignored, FALSE) == 0) {
-            if (::GetLastError() != ERROR_OPERATION_ABORTED) return ReadStatus::kGone;
-            mask = 0;
-        }
+        if (::GetOverlappedResult(port, &overlapped, &ignored, FALSE) == 0) mask = 0;
     }
     if ((mask & EV_RXCHAR) != 0) return ReadStatus::kData;
     // The wait ended without the event: some drivers (Wine's on a
@@ -197,8 +198,12 @@ ReadStatus SerialPort::Read(unsigned char *buffer, int capacity, int timeout_ms,
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
-        // An unplugged adapter fails here from then on.
-        if (::ClearCommError(port, &errors, &status) == 0) return ReadStatus::kGone;
+        // An unplugged adapter fails here from then on; Wine's driver can
+        // fail once in passing, so only a second failure in a row counts.
+        if (::ClearCommError(port, &errors, &status) == 0) {
+            ::Sleep(10);
+            if (::ClearCommError(port, &errors, &status) == 0) return ReadStatus::kGone;
+        }
         if (status.cbInQue > 0) break;
         const ULONGLONG now = ::GetTickCount64();
         if (now >= deadline) return ReadStatus::kNothing;
