@@ -7,13 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include "hex_bytes.h"
 #include "simulator.h"
 
 namespace testing_support {
 
-// "55 55 0A" -> bytes.
-sim::Bytes Hex(const std::string &text);
-std::string ToHex(const sim::Bytes &bytes);
+using hex_bytes::Hex;
+using hex_bytes::ToHex;
 
 // UTF-8 text -> GBK bytes, the way the library must print it.
 std::string Gbk(const std::string &utf8);

@@ -6,13 +6,13 @@
 #include <chrono>
 #include <string>
 
+#include "hex_bytes.h"
 #include "sim_frame.h"
 
 namespace wine_support {
 
-// "55 55 0A" -> bytes, and back ("55 55 0A ").
-sim::Bytes Hex(const std::string &text);
-std::string ToHex(const sim::Bytes &bytes);
+using hex_bytes::Hex;
+using hex_bytes::ToHex;
 
 // UTF-8 text -> GBK (code page 936) bytes, with Windows' line ends, the way
 // the library's text arrives through a text-mode standard output.
