@@ -48,10 +48,12 @@ void SettlePreviousExchange(ReaderSession &s) {
     {
         std::unique_lock lock(s.data_lock);
         if (s.answers_outstanding == 0) return;
+        s.settling = true;
         const auto window_end = s.sent_at + std::chrono::milliseconds(kNoAnswerNoticeMs);
         s.answer_cv.wait_until(lock, window_end, [&] { return s.answers_outstanding == 0; });
+        s.settling = false;
         if (s.answers_outstanding == 0) return;
-        notice = ClaimNoAnswerNotice(s);
+        notice = TakeNoAnswerNotice(s);
         s.answers_outstanding = 0;
     }
     if (notice) PrintMessage(Message::kNoAnswer);

@@ -104,11 +104,17 @@ void PostAnswer(ReaderSession &s, const ReceivedPiece &piece, unsigned exchange_
     s.answer_cv.notify_all();
 }
 
+// Requires `data_lock`.
+bool NoAnswerNoticeDue(const ReaderSession &s) {
+    return s.send_tick != 0 &&
+           platform::MonotonicMs() - s.send_tick >= static_cast<unsigned>(kNoAnswerNoticeMs);
+}
+
 void CheckNoAnswer(ReaderSession &s) {
     bool due = false;
     {
         std::lock_guard lock(s.data_lock);
-        due = ClaimNoAnswerNotice(s);
+        due = !s.settling && NoAnswerNoticeDue(s) && TakeNoAnswerNotice(s);
     }
     if (due) PrintMessage(Message::kNoAnswer);
 }
@@ -117,7 +123,7 @@ void CheckNoAnswer(ReaderSession &s) {
 // the no-answer notice falls due sooner.
 int NextWaitMs(ReaderSession &s) {
     std::lock_guard lock(s.data_lock);
-    if (s.send_tick == 0 || s.pending_command == 0) return kPollPeriodMs;
+    if (s.send_tick == 0 || s.pending_command == 0 || s.settling) return kPollPeriodMs;
     const unsigned elapsed = platform::MonotonicMs() - s.send_tick;
     if (elapsed >= static_cast<unsigned>(kNoAnswerNoticeMs)) return 0;
     const unsigned left = static_cast<unsigned>(kNoAnswerNoticeMs) - elapsed;
@@ -144,9 +150,8 @@ unsigned CurrentExchange(ReaderSession &s) {
     return s.exchange_number;
 }
 
-bool ClaimNoAnswerNotice(ReaderSession &s) {
+bool TakeNoAnswerNotice(ReaderSession &s) {
     if (s.send_tick == 0 || s.pending_command == 0) return false;
-    if (platform::MonotonicMs() - s.send_tick < static_cast<unsigned>(kNoAnswerNoticeMs)) return false;
     s.pending_command = 0;
     s.assembly.Clear();
     s.last_answer_ok = false;

@@ -65,6 +65,10 @@ struct ReaderSession {
     // taken for its own.
     int answers_outstanding = 0;
     std::chrono::steady_clock::time_point sent_at{};
+    // A send is waiting for the previous exchange to settle. It prints that
+    // exchange's no-answer notice itself, so the notice always comes before
+    // the new send's trace.
+    bool settling = false;
     AnswerAssembly assembly;
     // The latest answer frame since the send, as far as it arrived; upload
     // data only while no frame has begun.
@@ -97,10 +101,10 @@ unsigned CurrentExchange(ReaderSession &session);
 void ReceiveChunk(ReaderSession &session, const unsigned char *bytes, int count,
                   unsigned exchange_number);
 
-// When the no-answer notice of the latest send is due, ends that exchange's
-// wait and returns true; the caller prints the notice (without the lock).
+// When the latest send still awaits an answer, ends that exchange's wait and
+// returns true; the caller prints the no-answer notice (without the lock).
 // Requires `data_lock`.
-bool ClaimNoAnswerNotice(ReaderSession &session);
+bool TakeNoAnswerNotice(ReaderSession &session);
 
 // Receive thread body.
 void ReceiveLoop(ReaderSession &session);
