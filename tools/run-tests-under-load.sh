@@ -3,8 +3,9 @@
 # the run count) N times in a row while the machine is busy the way a shared
 # one is: two CPU-bound workers (stress-ng) and a parallel build of a second
 # copy of the project, restarted whenever it finishes. Prints one line a run
-# with the fault campaign's summary of each build, then a closing count; each
-# run's output is kept in /tmp/zelkor-load-run-<i>.log.
+# with the fault campaign's summary of each build (and the scenarios that
+# passed only on a second run), then a closing count; each run's output is
+# kept in /tmp/zelkor-load-run-<i>.log.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
@@ -41,7 +42,7 @@ for i in $(seq 1 "$runs"); do
   for dir in build build-asan build-tsan; do
     last=$dir/Testing/Temporary/LastTest.log
     [ -f "$last" ] && [ "$(stat -c %Y "$last")" -ge "$start" ] || continue
-    grep -a -h "^fault campaign:" "$last" | sed "s|^|  $dir: |" || true
+    grep -a -h -E "^(retried |fault campaign:)" "$last" | sed "s|^|  $dir: |" || true
   done
 done
 echo "runs under load: $((runs - failed)) passed, $failed failed"
