@@ -14,18 +14,19 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "card/card_dump.h"
 #include "card/dump_diff.h"
 #include "card/dump_formats.h"
 #include "card/key_files.h"
+#include "card/reader_card_link.h"
 #include "message_service.h"
 #include "page_controls.h"
 #include "parvex_app.h"
 #include "parvex_dlg.h"
 #include "whole_card_dump_view.h"
-#include "whole_card_link.h"
 #include "whole_card_sector_map.h"
 #include "whole_card_text.h"
 
@@ -42,6 +43,11 @@ const QString kDumpFilter = QStringLiteral(
     "Flipper NFC (*.nfc);;所有文件 (*)");
 const QString kSaveFilter =
     QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc)");
+
+// Card work goes through the session the serial panel has opened.
+std::unique_ptr<card::CardLink> NewLibraryCardLink() {
+    return std::make_unique<card::ReaderCardLink>(card::ReaderCardLink::SessionOpenedElsewhere{});
+}
 
 QPushButton *Button(QWidget *parent, int id, const QString &text) {
     auto *button = new QPushButton(text, parent);

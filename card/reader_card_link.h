@@ -48,6 +48,11 @@ class ReaderCardLink : public CardLink {
 public:
     // The session must stay open while the link is used.
     explicit ReaderCardLink(const ReaderSession &session);
+    // Over a session the program opened with OpenReader itself (Parvex's
+    // serial panel owns the port with the operator's line settings); it
+    // must stay open while the link is used.
+    struct SessionOpenedElsewhere {};
+    explicit ReaderCardLink(SessionOpenedElsewhere) {}
 
     std::optional<CardIdentity> Identify() override;
     bool Reselect() override;
