@@ -1,0 +1,253 @@
+"""Taking the library's GBK trace off standard output, line by line.
+
+The library writes its trace to file descriptor 1 of its C runtime. While at
+least one capture is active, that descriptor is a pipe: one thread drains the
+pipe as fast as it fills (so the library never blocks on a full pipe), a
+second hands each line, decoded from GBK, to the subscribers. When the last
+capture ends, descriptor 1 is given back exactly as it was, and every line
+written before, the unfinished last one included, is delivered first.
+"""
+from __future__ import annotations
+
+import contextlib
+import ctypes
+import io
+import os
+import queue
+import sys
+import threading
+from typing import Callable, Iterator, List, Optional, Union
+
+TraceSink = Callable[[str], None]
+
+
+def _decode(raw: bytes) -> str:
+    return raw.rstrip(b"\r").decode("gbk", errors="replace")
+
+
+class _PosixRedirect:
+    """fd 1 of the process (the C library's stdout) onto a pipe."""
+
+    def __init__(self) -> None:
+        self._libc = ctypes.CDLL(None)
+        self._libc.fflush.argtypes = [ctypes.c_void_p]
+        self._saved = -1
+        self._python_stdout: Optional[io.TextIOBase] = None
+
+    def start(self) -> int:
+        self._flush()
+        read_end, write_end = os.pipe()
+        self._saved = os.dup(1)
+        os.dup2(write_end, 1)
+        os.close(write_end)
+        self._keep_python_output()
+        return read_end
+
+    def stop(self) -> None:
+        self._flush()
+        self._restore_python_output()
+        os.dup2(self._saved, 1)
+        os.close(self._saved)
+        self._saved = -1
+
+    def _flush(self) -> None:
+        if sys.stdout is not None:
+            with contextlib.suppress(Exception):
+                sys.stdout.flush()
+        self._libc.fflush(None)
+
+    def _keep_python_output(self) -> None:
+        # Python's own print() still goes where fd 1 went: only the library's
+        # output is trace, and a sink that prints must not feed itself.
+        stdout = sys.stdout
+        try:
+            uses_fd1 = stdout is not None and stdout.fileno() == 1
+        except (AttributeError, OSError, ValueError):
+            uses_fd1 = False
+        if not uses_fd1:
+            return
+        raw = os.fdopen(os.dup(self._saved), "wb", buffering=0)
+        self._python_stdout = stdout
+        sys.stdout = io.TextIOWrapper(raw, encoding=stdout.encoding, errors=stdout.errors,
+                                      line_buffering=True, write_through=True)
+
+    def _restore_python_output(self) -> None:
+        if self._python_stdout is None:
+            return
+        replacement = sys.stdout
+        sys.stdout = self._python_stdout
+        self._python_stdout = None
+        with contextlib.suppress(Exception):
+            replacement.close()
+
+
+class _MsvcrtRedirect:
+    """fd 1 of msvcrt.dll, the C runtime the Windows DLL writes through, onto a pipe.
+
+    Python links another runtime (the UCRT), whose fd 1 the DLL never sees;
+    msvcrt's own _dup2 swaps the descriptor its stdout stream writes to.
+    """
+
+    _O_WRONLY = 0x0001
+    _O_BINARY = 0x8000
+
+    def __init__(self) -> None:
+        crt = ctypes.CDLL("msvcrt")
+        crt.fflush.argtypes = [ctypes.c_void_p]
+        crt._open_osfhandle.argtypes = [ctypes.c_ssize_t, ctypes.c_int]
+        crt._dup.argtypes = [ctypes.c_int]
+        crt._dup2.argtypes = [ctypes.c_int, ctypes.c_int]
+        crt._close.argtypes = [ctypes.c_int]
+        self._crt = crt
+        self._saved = -1
+
+    def start(self) -> int:
+        import msvcrt  # Windows only
+
+        kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+        self._crt.fflush(None)
+        read_end, write_end = os.pipe()
+        process = kernel32.GetCurrentProcess()
+        handle = ctypes.c_void_p()
+        duplicated = kernel32.DuplicateHandle(process, ctypes.c_void_p(msvcrt.get_osfhandle(write_end)),
+                                              process, ctypes.byref(handle), 0, False, 2)
+        os.close(write_end)
+        if not duplicated:
+            os.close(read_end)
+            raise OSError(ctypes.get_last_error(), "DuplicateHandle failed")
+        crt_fd = self._crt._open_osfhandle(handle.value, self._O_WRONLY | self._O_BINARY)
+        self._saved = self._crt._dup(1)
+        self._crt._dup2(crt_fd, 1)
+        self._crt._close(crt_fd)
+        return read_end
+
+    def stop(self) -> None:
+        self._crt.fflush(None)
+        if self._saved >= 0:
+            self._crt._dup2(self._saved, 1)
+            self._crt._close(self._saved)
+        else:
+            self._crt._close(1)
+        self._saved = -1
+
+
+def _make_redirect() -> Union[_PosixRedirect, _MsvcrtRedirect]:
+    return _MsvcrtRedirect() if sys.platform == "win32" else _PosixRedirect()
+
+
+class _Hub:
+    """One pipe on fd 1 shared by every active capture."""
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self._sinks: List[TraceSink] = []
+        self._redirect: Optional[Union[_PosixRedirect, _MsvcrtRedirect]] = None
+        self._drainer: Optional[threading.Thread] = None
+        self._deliverer: Optional[threading.Thread] = None
+        self._lines: "queue.SimpleQueue[Optional[str]]" = queue.SimpleQueue()
+
+    def subscribe(self, sink: TraceSink) -> None:
+        with self._lock:
+            if not self._sinks:
+                self._start()
+            self._sinks.append(sink)
+
+    def unsubscribe(self, sink: TraceSink) -> None:
+        with self._lock:
+            if len(self._sinks) == 1 and self._sinks[0] is sink:
+                self._stop()
+            self._sinks.remove(sink)
+
+    def _start(self) -> None:
+        redirect = _make_redirect()
+        read_end = redirect.start()
+        self._redirect = redirect
+        self._lines = queue.SimpleQueue()
+        self._drainer = threading.Thread(target=self._drain, args=(read_end,), name="zelkor-trace-pipe",
+                                         daemon=True)
+        self._deliverer = threading.Thread(target=self._deliver, name="zelkor-trace", daemon=True)
+        self._drainer.start()
+        self._deliverer.start()
+
+    def _stop(self) -> None:
+        assert self._redirect and self._drainer and self._deliverer
+        # Giving fd 1 back closes the pipe's last writer: the drainer reads to
+        # the end, hands over the unfinished line and ends; then every line is
+        # delivered before the last subscriber leaves.
+        self._redirect.stop()
+        self._drainer.join()
+        self._deliverer.join()
+        self._redirect = None
+
+    def _drain(self, read_end: int) -> None:
+        pending = b""
+        try:
+            while True:
+                chunk = os.read(read_end, 65536)
+                if not chunk:
+                    break
+                pending += chunk
+                *lines, pending = pending.split(b"\n")
+                for line in lines:
+                    self._lines.put(_decode(line))
+        finally:
+            if pending:
+                self._lines.put(_decode(pending))
+            self._lines.put(None)
+            os.close(read_end)
+
+    def _deliver(self) -> None:
+        while True:
+            line = self._lines.get()
+            if line is None:
+                return
+            for sink in list(self._sinks):
+                try:
+                    sink(line)
+                except Exception as error:  # a faulty sink must not stop the trace
+                    print(f"zelkor: trace sink failed: {error!r}", file=sys.stderr)
+
+
+_hub = _Hub()
+
+
+def as_sink(trace: Union[TraceSink, "object"]) -> TraceSink:
+    """A callable as it is; a logging.Logger (anything with .info) logs each line at INFO."""
+    if hasattr(trace, "info") and callable(getattr(trace, "info")):
+        return getattr(trace, "info")
+    if callable(trace):
+        return trace  # type: ignore[return-value]
+    raise TypeError(f"trace must be a callable or a logger, not {type(trace).__name__}")
+
+
+class TraceCapture:
+    """An active capture; `lines` holds what a capture without a sink collected."""
+
+    def __init__(self, sink: Optional[TraceSink]) -> None:
+        self.lines: List[str] = []
+        self._sink: TraceSink = sink if sink is not None else self.lines.append
+        self._active = False
+
+    def start(self) -> "TraceCapture":
+        _hub.subscribe(self._sink)
+        self._active = True
+        return self
+
+    def stop(self) -> None:
+        if self._active:
+            self._active = False
+            _hub.unsubscribe(self._sink)
+
+
+@contextlib.contextmanager
+def capture_trace(trace: Optional[Union[TraceSink, "object"]] = None) -> Iterator[TraceCapture]:
+    """Takes the library's trace off standard output while the block runs.
+
+    With a callable or logger, each line goes there as it arrives (on a thread
+    of this module); without, the lines are collected in the capture's `lines`.
+    """
+    capture = TraceCapture(as_sink(trace) if trace is not None else None).start()
+    try:
+        yield capture
+    finally:
+        capture.stop()
