@@ -16,6 +16,7 @@ import os
 import queue
 import sys
 import threading
+import time
 from typing import Callable, Iterator, List, Optional, Union
 
 TraceSink = Callable[[str], None]
@@ -35,7 +36,7 @@ class _PosixRedirect:
         self._python_stdout: Optional[io.TextIOBase] = None
 
     def start(self) -> int:
-        self._flush()
+        self.flush()
         read_end, write_end = os.pipe()
         self._saved = os.dup(1)
         os.dup2(write_end, 1)
@@ -44,13 +45,13 @@ class _PosixRedirect:
         return read_end
 
     def stop(self) -> None:
-        self._flush()
+        self.flush()
         self._restore_python_output()
         os.dup2(self._saved, 1)
         os.close(self._saved)
         self._saved = -1
 
-    def _flush(self) -> None:
+    def flush(self) -> None:
         if sys.stdout is not None:
             with contextlib.suppress(Exception):
                 sys.stdout.flush()
@@ -121,8 +122,11 @@ class _MsvcrtRedirect:
         self._crt._close(crt_fd)
         return read_end
 
-    def stop(self) -> None:
+    def flush(self) -> None:
         self._crt.fflush(None)
+
+    def stop(self) -> None:
+        self.flush()
         if self._saved >= 0:
             self._crt._dup2(self._saved, 1)
             self._crt._close(self._saved)
@@ -145,25 +149,37 @@ class _Hub:
         self._drainer: Optional[threading.Thread] = None
         self._deliverer: Optional[threading.Thread] = None
         self._lines: "queue.SimpleQueue[Optional[str]]" = queue.SimpleQueue()
+        self._read_end = -1
+        # Between "the pipe has bytes" and "their lines are queued" the drainer
+        # holds _reading, so that a sync sees either bytes in the pipe or a count.
+        self._reading = threading.Lock()
+        self._progress = threading.Condition()
+        self._queued = 0
+        self._delivered = 0
 
     def subscribe(self, sink: TraceSink) -> None:
         with self._lock:
             if not self._sinks:
                 self._start()
+            else:
+                self._sync()  # what was written before belongs to the others only
             self._sinks.append(sink)
 
     def unsubscribe(self, sink: TraceSink) -> None:
         with self._lock:
             if len(self._sinks) == 1 and self._sinks[0] is sink:
                 self._stop()
+            else:
+                self._sync()  # everything written so far reaches the leaving sink too
             self._sinks.remove(sink)
 
     def _start(self) -> None:
         redirect = _make_redirect()
-        read_end = redirect.start()
+        self._read_end = redirect.start()
         self._redirect = redirect
         self._lines = queue.SimpleQueue()
-        self._drainer = threading.Thread(target=self._drain, args=(read_end,), name="zelkor-trace-pipe",
+        self._queued = self._delivered = 0
+        self._drainer = threading.Thread(target=self._drain, args=(self._read_end,), name="zelkor-trace-pipe",
                                          daemon=True)
         self._deliverer = threading.Thread(target=self._deliver, name="zelkor-trace", daemon=True)
         self._drainer.start()
@@ -179,22 +195,43 @@ class _Hub:
         self._deliverer.join()
         self._redirect = None
 
+    def _sync(self, timeout: float = 5.0) -> None:
+        """Waits until every complete line written to fd 1 so far has been delivered."""
+        assert self._redirect is not None
+        self._redirect.flush()
+        deadline = time.monotonic() + timeout
+        while True:
+            with self._reading:
+                if _unread_bytes(self._read_end) == 0:
+                    target = self._queued
+                    break
+            if time.monotonic() > deadline:
+                return
+            time.sleep(0.001)
+        with self._progress:
+            self._progress.wait_for(lambda: self._delivered >= target, max(0.0, deadline - time.monotonic()))
+
     def _drain(self, read_end: int) -> None:
         pending = b""
         try:
             while True:
-                chunk = os.read(read_end, 65536)
-                if not chunk:
-                    break
-                pending += chunk
-                *lines, pending = pending.split(b"\n")
-                for line in lines:
-                    self._lines.put(_decode(line))
+                _wait_readable(read_end)
+                with self._reading:
+                    chunk = os.read(read_end, 65536)
+                    if not chunk:
+                        break
+                    pending += chunk
+                    *lines, pending = pending.split(b"\n")
+                    self._queue(lines)
         finally:
-            if pending:
-                self._lines.put(_decode(pending))
+            self._queue([pending] if pending else [])
             self._lines.put(None)
             os.close(read_end)
+
+    def _queue(self, lines: List[bytes]) -> None:
+        for line in lines:
+            self._lines.put(_decode(line))
+        self._queued += len(lines)
 
     def _deliver(self) -> None:
         while True:
@@ -206,6 +243,37 @@ class _Hub:
                     sink(line)
                 except Exception as error:  # a faulty sink must not stop the trace
                     print(f"zelkor: trace sink failed: {error!r}", file=sys.stderr)
+            with self._progress:
+                self._delivered += 1
+                self._progress.notify_all()
+
+
+def _unread_bytes(read_end: int) -> int:
+    if sys.platform == "win32":
+        import msvcrt
+
+        available = ctypes.c_ulong(0)
+        handle = ctypes.c_void_p(msvcrt.get_osfhandle(read_end))
+        ctypes.windll.kernel32.PeekNamedPipe(handle, None, 0, None, ctypes.byref(available), None)
+        return available.value
+    import array
+    import fcntl
+    import termios
+
+    count = array.array("i", [0])
+    fcntl.ioctl(read_end, termios.FIONREAD, count)
+    return count[0]
+
+
+def _wait_readable(read_end: int) -> None:
+    # Windows pipes cannot be polled; there the read itself waits, and a sync
+    # may return a moment before the drainer queued the last bytes.
+    if sys.platform != "win32":
+        import select
+
+        poller = select.poll()
+        poller.register(read_end, select.POLLIN)
+        poller.poll()
 
 
 _hub = _Hub()
