@@ -77,7 +77,8 @@ def _run(arguments: List[str], timeout: Optional[float]) -> "tuple[int, Any, str
 
 
 def _failure(status: int, result: Any, errors: str, arguments: Sequence[str]) -> ZelkorError:
-    what = f"zelkor {' '.join(arguments)}: " + (errors.splitlines()[-1] if errors else f"exit status {status}")
+    last = errors.splitlines()[-1] if errors else f"exit status {status}"
+    what = f"zelkor {' '.join(arguments)}: " + (last[len("zelkor: "):] if last.startswith("zelkor: ") else last)
     if status == 2:
         return UsageError(what)
     error = ReaderError(what)
