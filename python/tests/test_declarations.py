@@ -83,3 +83,17 @@ def test_status_messages_are_the_librarys() -> None:
     assert ours <= texts
     status_source = (ROOT / "reader" / "status.cpp").read_text()
     assert set(errors.STATUS_MESSAGES) == {int(c, 16) for c in re.findall(r"case (0x[0-9A-F]+):", status_source)}
+
+
+def test_import_needs_no_library_and_a_missing_one_names_where_it_looked(tmp_path: Path) -> None:
+    import os
+    import subprocess
+    import sys
+
+    missing = tmp_path / "libzelkor.so"
+    script = ("import zelkor, zelkor.lib\nprint(zelkor.__version__)\n"
+              "try:\n    zelkor.lib.library()\nexcept ImportError as e:\n"
+              "    print(type(e).__name__, e.tried[0])\n")
+    env = dict(os.environ, ZELKOR_LIBRARY=str(missing), PYTHONPATH=str(Path(zelkor.__file__).parents[1]))
+    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
+    assert out.stdout.splitlines() == [zelkor.__version__, f"LibraryNotFound {missing}"]

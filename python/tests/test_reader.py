@@ -71,12 +71,15 @@ def _cos_not_active(sim: Simulator, reader: zelkor.Reader) -> None:
     (_wrong_trailer_key_b, zelkor.KeyRefusedError, "密钥B验证失败！"),
     (_cos_not_active, zelkor.ReaderError, "未激活COS的情况下执行COS指令"),
 ])
-def test_each_reader_answer_raises_its_error(sim: Simulator, provoke, error, message) -> None:  # type: ignore[no-untyped-def]
-    with zelkor.Reader(3) as reader:
+@pytest.mark.parametrize("traced", [False, True], ids=["from the answer", "from the captured trace"])
+def test_each_reader_answer_raises_its_error(sim: Simulator, provoke, error, message, traced) -> None:  # type: ignore[no-untyped-def]
+    lines: list = []
+    with zelkor.Reader(3, trace=lines.append if traced else None) as reader:
         with pytest.raises(error) as raised:
             provoke(sim, reader)
     assert raised.value.message == message and message in str(raised.value)
     assert raised.value.sent[:2] == b"\x55\x55" and raised.value.received[:2] == b"\x55\x55"
+    assert not traced or lines[-1].endswith("#↑" + message)
 
 
 def test_a_silent_reader_raises_no_answer(library: None, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:

@@ -65,20 +65,11 @@ def load() -> ctypes.CDLL:
                 raise LibraryNotFound(f"ZELKOR_LIBRARY names {place}, which does not exist", tried)
             continue
         try:
-            return _open(place)
+            return ctypes.CDLL(place)
         except OSError as error:
             if place == explicit:
                 raise LibraryNotFound(f"cannot load {place} (from ZELKOR_LIBRARY): {error}", tried) from error
     raise LibraryNotFound("the zelkor library was not found", tried)
-
-
-def _open(place: str) -> ctypes.CDLL:
-    if sys.platform == "win32":
-        # Python 3.8+ no longer searches PATH for a DLL's own dependencies.
-        directory = os.path.dirname(os.path.abspath(place))
-        if os.path.isdir(directory) and hasattr(os, "add_dll_directory"):
-            os.add_dll_directory(directory)
-    return ctypes.CDLL(place)
 
 
 def library_path(library: ctypes.CDLL) -> Optional[str]:

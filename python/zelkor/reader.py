@@ -4,7 +4,7 @@ from __future__ import annotations
 import ctypes
 import threading
 from dataclasses import dataclass
-from typing import Any, Callable, Optional, Type, Union
+from typing import Any, Callable, List, Optional, Type, Union
 
 from . import lib
 from .errors import (NO_ANSWER, NoAnswerError, PortBusyError, PortNotFoundError, ReaderClosedError,
@@ -19,6 +19,8 @@ _ABSOLUTE, _RELATIVE = 0, 1
 _SELECT_CODE = 0x93
 _STATUS_OFFSET = 6
 _DATA_OFFSET = 7
+_MESSAGE_MARK = "#↑"
+_UPLOAD_MESSAGE = "收到上传数据"
 
 # The library holds one session per process, and opening a second closes the first.
 _session_lock = threading.Lock()
@@ -107,7 +109,9 @@ class Reader:
         self._lock = threading.RLock()
         self._open = False
         self._card_type = S50
-        self._capture: Optional[TraceCapture] = TraceCapture(as_sink(trace)) if trace is not None else None
+        self._trace_sink = as_sink(trace) if trace is not None else None
+        self._call_trace: List[str] = []
+        self._capture = TraceCapture(self._on_trace) if trace is not None else None
         self.port = port
         with _session_lock:
             if _open_reader is not None:
@@ -145,6 +149,11 @@ class Reader:
             raise PortNotFoundError(f"cannot open {name}: no such port")
         raise PortBusyError(f"cannot open {name} at {baud} bit/s: another program holds it, "
                             "it refuses the settings or you may not open it")
+
+    def _on_trace(self, line: str) -> None:
+        self._call_trace.append(line)
+        assert self._trace_sink is not None
+        self._trace_sink(line)
 
     # ---- Session -----------------------------------------------------------------
 
@@ -190,6 +199,7 @@ class Reader:
         with self._lock:
             if not self._open:
                 raise ReaderClosedError("the reader is closed", function=name)
+            self._call_trace = []
             result = getattr(self._lib, name)(*args)
             failed = failure(result) if failure else result != 1
             if failed:
@@ -210,7 +220,21 @@ class Reader:
             message, cls = NO_ANSWER, NoAnswerError
         else:
             message, cls = None, ReaderError
+        traced = self._traced_message()
+        if traced is not None:
+            message, cls = traced, error_class(traced)
         raise cls(f"{name} failed", message, sent, received, name)
+
+    def _traced_message(self) -> Optional[str]:
+        """The status message the library printed for this call, when the trace is captured."""
+        if self._capture is None:
+            return None
+        self._capture.sync()
+        for line in reversed(self._call_trace):
+            marker = line.find(_MESSAGE_MARK)
+            if marker >= 0 and _UPLOAD_MESSAGE not in line:
+                return line[marker + len(_MESSAGE_MARK):].strip()
+        return None
 
     # ---- Card detection -----------------------------------------------------------
 

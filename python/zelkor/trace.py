@@ -195,6 +195,11 @@ class _Hub:
         self._deliverer.join()
         self._redirect = None
 
+    def sync(self) -> None:
+        with self._lock:
+            if self._redirect is not None:
+                self._sync()
+
     def _sync(self, timeout: float = 5.0) -> None:
         """Waits until every complete line written to fd 1 so far has been delivered."""
         assert self._redirect is not None
@@ -300,6 +305,11 @@ class TraceCapture:
         _hub.subscribe(self._sink)
         self._active = True
         return self
+
+    def sync(self) -> None:
+        """Returns once every complete line written so far has reached the sink."""
+        if self._active:
+            _hub.sync()
 
     def stop(self) -> None:
         if self._active:
