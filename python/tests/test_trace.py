@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import ctypes
+import fcntl
 import logging
 import os
 import threading
@@ -16,9 +17,10 @@ from conftest import Simulator
 libc = ctypes.CDLL(None)
 
 
-def fd1_identity() -> "tuple[int, int, int]":
+def fd1_identity() -> "tuple[int, ...]":
+    """What fd 1 is: its file, its open flags and whether children inherit it."""
     status = os.fstat(1)
-    return status.st_dev, status.st_ino, status.st_mode
+    return status.st_dev, status.st_ino, status.st_mode, fcntl.fcntl(1, fcntl.F_GETFL), os.get_inheritable(1)
 
 
 def test_reader_trace_goes_to_the_sink_line_by_line_in_unicode(sim: Simulator, caplog: pytest.LogCaptureFixture) -> None:

@@ -33,22 +33,31 @@ class _PosixRedirect:
         self._libc = ctypes.CDLL(None)
         self._libc.fflush.argtypes = [ctypes.c_void_p]
         self._saved = -1
+        self._inheritable = True
         self._python_stdout: Optional[io.TextIOBase] = None
 
     def start(self) -> int:
         self.flush()
         read_end, write_end = os.pipe()
-        self._saved = os.dup(1)
-        os.dup2(write_end, 1)
+        try:
+            self._saved = os.dup(1)
+            self._inheritable = os.get_inheritable(1)
+        except OSError:  # fd 1 closed: it is closed again afterwards
+            self._saved, self._inheritable = -1, True
+        os.dup2(write_end, 1, inheritable=self._inheritable)
         os.close(write_end)
-        self._keep_python_output()
+        if self._saved >= 0:
+            self._keep_python_output()
         return read_end
 
     def stop(self) -> None:
         self.flush()
         self._restore_python_output()
-        os.dup2(self._saved, 1)
-        os.close(self._saved)
+        if self._saved >= 0:
+            os.dup2(self._saved, 1, inheritable=self._inheritable)
+            os.close(self._saved)
+        else:
+            os.close(1)
         self._saved = -1
 
     def flush(self) -> None:
