@@ -99,8 +99,10 @@ def port_exists(number: int) -> bool:
     if sys.platform == "win32":
         import ctypes
 
+        query = ctypes.windll.kernel32.QueryDosDeviceW
+        query.argtypes = [ctypes.c_wchar_p, ctypes.c_wchar_p, ctypes.c_ulong]
         target = ctypes.create_unicode_buffer(1024)
-        return ctypes.windll.kernel32.QueryDosDeviceW(f"COM{number}", target, len(target)) != 0
+        return query(f"COM{number}", target, len(target)) != 0
     directory = os.environ.get(PORT_DIR_VARIABLE)
     if directory and os.path.lexists(os.path.join(directory, f"COM{number}")):
         return os.path.exists(os.path.join(directory, f"COM{number}"))

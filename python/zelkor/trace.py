@@ -113,19 +113,19 @@ class _MsvcrtRedirect:
 
     def start(self) -> int:
         import msvcrt  # Windows only
+        from ctypes import wintypes
 
         kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
-        self._crt.fflush(None)
-        read_end, write_end = os.pipe()
-        process = kernel32.GetCurrentProcess()
-        handle = ctypes.c_void_p()
-        duplicated = kernel32.DuplicateHandle(process, ctypes.c_void_p(msvcrt.get_osfhandle(write_end)),
-                                              process, ctypes.byref(handle), 0, False, 2)
-        os.close(write_end)
-        if not duplicated:
-            os.close(read_end)
-            raise OSError(ctypes.get_last_error(), "DuplicateHandle failed")
-        crt_fd = self._crt._open_osfhandle(handle.value, self._O_WRONLY | self._O_BINARY)
+        kernel32.CreatePipe.argtypes = [ctypes.POINTER(wintypes.HANDLE), ctypes.POINTER(wintypes.HANDLE),
+                                        ctypes.c_void_p, wintypes.DWORD]
+        self.flush()
+        read_handle, write_handle = wintypes.HANDLE(), wintypes.HANDLE()
+        if not kernel32.CreatePipe(ctypes.byref(read_handle), ctypes.byref(write_handle), None, 0):
+            raise ctypes.WinError(ctypes.get_last_error())
+        # The reading end becomes a descriptor of Python's runtime, the writing
+        # end one of msvcrt's: each runtime closes its own.
+        read_end = msvcrt.open_osfhandle(read_handle.value, os.O_RDONLY | self._O_BINARY)
+        crt_fd = self._crt._open_osfhandle(write_handle.value, self._O_WRONLY | self._O_BINARY)
         self._saved = self._crt._dup(1)
         self._crt._dup2(crt_fd, 1)
         self._crt._close(crt_fd)
@@ -266,9 +266,11 @@ def _unread_bytes(read_end: int) -> int:
     if sys.platform == "win32":
         import msvcrt
 
+        peek = ctypes.windll.kernel32.PeekNamedPipe
+        peek.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p,
+                         ctypes.POINTER(ctypes.c_ulong), ctypes.c_void_p]
         available = ctypes.c_ulong(0)
-        handle = ctypes.c_void_p(msvcrt.get_osfhandle(read_end))
-        ctypes.windll.kernel32.PeekNamedPipe(handle, None, 0, None, ctypes.byref(available), None)
+        peek(msvcrt.get_osfhandle(read_end), None, 0, None, ctypes.byref(available), None)
         return available.value
     import array
     import fcntl
