@@ -120,24 +120,28 @@ class Reader:
                 self._capture.start()
             try:
                 self._open_port(argument, baud, data_bits, parity, stop_bits)
-            except BaseException:
+                _open_reader = self
+            except BaseException:  # Ctrl-C included: no session may outlive a failed constructor
+                if self._open:
+                    self._open = False
+                    self._lib.CloseReader()
                 if self._capture is not None:
                     self._capture.stop()
                 raise
-            self._open = True
-            _open_reader = self
 
     def _open_port(self, argument: Any, baud: int, data_bits: int, parity: int, stop_bits: int) -> None:
         if not argument.device:
             self.number = argument.number
-            if self._lib.OpenReader(self.number, baud, data_bits, parity, stop_bits) != 1:
+            self._open = self._lib.OpenReader(self.number, baud, data_bits, parity, stop_bits) == 1
+            if not self._open:
                 self._raise_open_failure(self.number, baud)
             return
         published = PublishedDevice(argument.device)
         try:
             with published as number:
                 self.number = number
-                if self._lib.OpenReader(number, baud, data_bits, parity, stop_bits) != 1:
+                self._open = self._lib.OpenReader(number, baud, data_bits, parity, stop_bits) == 1
+                if not self._open:
                     self._raise_open_failure(number, baud)
         finally:
             # The session holds the device open: the link is needed no longer.
