@@ -91,11 +91,22 @@ class _PosixRedirect:
             replacement.close()
 
 
-class _MsvcrtRedirect:
-    """fd 1 of msvcrt.dll, the C runtime the Windows DLL writes through, onto a pipe.
+class _LegacyFile(ctypes.Structure):
+    """msvcrt.dll's FILE, a layout fixed since long before the UCRT."""
 
-    Python links another runtime (the UCRT), whose fd 1 the DLL never sees;
-    msvcrt's own _dup2 swaps the descriptor its stdout stream writes to.
+    _fields_ = [("ptr", ctypes.c_void_p), ("cnt", ctypes.c_int), ("base", ctypes.c_void_p), ("flag", ctypes.c_int),
+                ("file", ctypes.c_int), ("charbuf", ctypes.c_int), ("bufsiz", ctypes.c_int),
+                ("tmpfname", ctypes.c_void_p)]
+
+
+class _MsvcrtRedirect:
+    """msvcrt's stdout stream, which the Windows DLL writes through, onto a pipe.
+
+    Python runs on another C runtime (the UCRT) whose fd 1 the DLL never sees.
+    Swapping msvcrt's fd 1 with its _dup2 would close the console or file
+    handle that both runtimes' fd 1 share, and Python's own output would be
+    lost; so the stream is pointed at a new msvcrt descriptor instead, and
+    fd 1 itself is never touched.
     """
 
     _O_WRONLY = 0x0001
@@ -105,11 +116,12 @@ class _MsvcrtRedirect:
         crt = ctypes.CDLL("msvcrt")
         crt.fflush.argtypes = [ctypes.c_void_p]
         crt._open_osfhandle.argtypes = [ctypes.c_ssize_t, ctypes.c_int]
-        crt._dup.argtypes = [ctypes.c_int]
-        crt._dup2.argtypes = [ctypes.c_int, ctypes.c_int]
         crt._close.argtypes = [ctypes.c_int]
+        crt.__iob_func.restype = ctypes.POINTER(_LegacyFile)
         self._crt = crt
-        self._saved = -1
+        self._stdout = crt.__iob_func()[1]
+        self._previous = -1
+        self._pipe_fd = -1
 
     def start(self) -> int:
         import msvcrt  # Windows only
@@ -125,10 +137,9 @@ class _MsvcrtRedirect:
         # The reading end becomes a descriptor of Python's runtime, the writing
         # end one of msvcrt's: each runtime closes its own.
         read_end = msvcrt.open_osfhandle(read_handle.value, os.O_RDONLY | self._O_BINARY)
-        crt_fd = self._crt._open_osfhandle(write_handle.value, self._O_WRONLY | self._O_BINARY)
-        self._saved = self._crt._dup(1)
-        self._crt._dup2(crt_fd, 1)
-        self._crt._close(crt_fd)
+        self._pipe_fd = self._crt._open_osfhandle(write_handle.value, self._O_WRONLY | self._O_BINARY)
+        self._previous = self._stdout.file
+        self._stdout.file = self._pipe_fd
         return read_end
 
     def flush(self) -> None:
@@ -136,12 +147,9 @@ class _MsvcrtRedirect:
 
     def stop(self) -> None:
         self.flush()
-        if self._saved >= 0:
-            self._crt._dup2(self._saved, 1)
-            self._crt._close(self._saved)
-        else:
-            self._crt._close(1)
-        self._saved = -1
+        self._stdout.file = self._previous
+        self._crt._close(self._pipe_fd)
+        self._pipe_fd = -1
 
 
 def _make_redirect() -> Union[_PosixRedirect, _MsvcrtRedirect]:
