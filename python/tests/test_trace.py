@@ -87,3 +87,18 @@ def test_capture_collects_and_nests(library: None) -> None:
 def test_a_trace_that_is_neither_callable_nor_logger(library: None) -> None:
     with pytest.raises(TypeError):
         zelkor.Reader(3, trace="trace.txt")
+
+
+def test_a_child_that_keeps_the_pipe_does_not_hold_up_the_end(library: None) -> None:
+    import subprocess
+
+    started = time.monotonic()
+    with zelkor.capture_trace() as capture:
+        child = subprocess.Popen(["sleep", "30"])  # inherits fd 1, the pipe
+        libc.printf(b"last words")
+    try:
+        assert time.monotonic() - started < 10 and child.poll() is None
+        assert capture.lines == ["last words"]
+    finally:
+        child.kill()
+        child.wait()

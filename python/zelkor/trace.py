@@ -1,10 +1,10 @@
 """Taking the library's GBK trace off standard output, line by line.
 
-The library writes its trace to file descriptor 1 of its C runtime. While at
-least one capture is active, that descriptor is a pipe: one thread drains the
+The library writes its trace to the standard output of its C runtime. While
+at least one capture is active, that output is a pipe: one thread drains the
 pipe as fast as it fills (so the library never blocks on a full pipe), a
 second hands each line, decoded from GBK, to the subscribers. When the last
-capture ends, descriptor 1 is given back exactly as it was, and every line
+capture ends, the output is given back exactly as it was, and every line
 written before, the unfinished last one included, is delivered first.
 """
 from __future__ import annotations
@@ -173,6 +173,7 @@ class _Hub:
         self._progress = threading.Condition()
         self._queued = 0
         self._delivered = 0
+        self._stopping = threading.Event()
 
     def subscribe(self, sink: TraceSink) -> None:
         with self._lock:
@@ -196,6 +197,7 @@ class _Hub:
         self._redirect = redirect
         self._lines = queue.SimpleQueue()
         self._queued = self._delivered = 0
+        self._stopping = threading.Event()
         self._drainer = threading.Thread(target=self._drain, args=(self._read_end,), name="zelkor-trace-pipe",
                                          daemon=True)
         self._deliverer = threading.Thread(target=self._deliver, name="zelkor-trace", daemon=True)
@@ -204,10 +206,12 @@ class _Hub:
 
     def _stop(self) -> None:
         assert self._redirect and self._drainer and self._deliverer
-        # Giving fd 1 back closes the pipe's last writer: the drainer reads to
-        # the end, hands over the unfinished line and ends; then every line is
-        # delivered before the last subscriber leaves.
+        # Giving the stream back flushes it and closes our writing end: the
+        # drainer reads what is left, hands over the unfinished line and ends
+        # (also when a child process still holds the pipe as its output);
+        # then every line is delivered before the last subscriber leaves.
         self._redirect.stop()
+        self._stopping.set()
         self._drainer.join()
         self._deliverer.join()
         self._redirect = None
@@ -237,7 +241,8 @@ class _Hub:
         pending = b""
         try:
             while True:
-                _wait_readable(read_end)
+                if not _wait_readable(read_end, self._stopping):
+                    break
                 with self._reading:
                     chunk = os.read(read_end, 65536)
                     if not chunk:
@@ -289,15 +294,20 @@ def _unread_bytes(read_end: int) -> int:
     return count[0]
 
 
-def _wait_readable(read_end: int) -> None:
+def _wait_readable(read_end: int, stopping: threading.Event) -> bool:
+    """False once the capture is stopping and nothing is left to read."""
     # Windows pipes cannot be polled; there the read itself waits, and a sync
     # may return a moment before the drainer queued the last bytes.
-    if sys.platform != "win32":
-        import select
+    if sys.platform == "win32":
+        return True
+    import select
 
-        poller = select.poll()
-        poller.register(read_end, select.POLLIN)
-        poller.poll()
+    poller = select.poll()
+    poller.register(read_end, select.POLLIN)
+    while not poller.poll(200):
+        if stopping.is_set():
+            return False
+    return True
 
 
 _hub = _Hub()
