@@ -32,6 +32,8 @@ def test_card_session_from_search_to_wallet_and_trailer(sim: Simulator) -> None:
         reader.change_key_a(2, OTHER_KEY, DEMO_KEY, DEMO_KEY)
         assert len(reader.read_block(8, key=OTHER_KEY)) == 16
         assert reader.last_sent[6:8] == b"\x03\x07" and reader.last_received[6] == 0
+        reader.halt()
+        assert reader.find_card() == card  # woken
 
 
 def test_cpu_card_apdu(sim: Simulator) -> None:
