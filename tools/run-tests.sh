@@ -26,6 +26,8 @@ results=()
 BUILD_DIR=build tools/build.sh
 run_ctest build
 results+=("normal build: passed")
+tools/python-tests.sh
+results+=("Python package: passed")
 
 if [ "$mode" != "--quick" ]; then
   BUILD_DIR=build-asan tools/build.sh -DZELKOR_SANITIZER=address -DZELKOR_BUILD_APP=OFF
