@@ -400,8 +400,12 @@ bool IsUltraLightDump(std::string_view bytes, DumpFormat format) {
     switch (format) {
     case DumpFormat::Flipper: return FlipperNamesUltraLight(bytes);
     case DumpFormat::Json: {
-        const Json root = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
-        return root.is_object() && root.contains("FileType") && root["FileType"] == "mfu";
+        try {
+            const Json root = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
+            return root.is_object() && root.contains("FileType") && root["FileType"] == "mfu";
+        } catch (const nlohmann::json::exception &) {
+            return false;  // not one of ours: the MIFARE Classic reader says what is wrong
+        }
     }
     case DumpFormat::Bin:
         // Every raw UltraLight dump is smaller than a 1K one; 320 bytes is a Mini.
