@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QHeaderView>
 
+#include <algorithm>
+
 namespace card = zelkor::card;
 
 namespace {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 

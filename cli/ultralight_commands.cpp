@@ -1,5 +1,7 @@
 #include "ultralight_commands.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "card/hex.h"
