@@ -26,6 +26,8 @@
 #include "page_controls.h"
 #include "parvex_app.h"
 #include "parvex_dlg.h"
+#include "card/ultralight_formats.h"
+#include "ultralight_page_view.h"
 #include "whole_card_dump_view.h"
 #include "whole_card_sector_map.h"
 #include "whole_card_text.h"
@@ -134,6 +136,10 @@ void CWholeCardPage::BuildLayout() {
     auto *middle = new QHBoxLayout;
     middle->addWidget(m_pSectorMap, 0, Qt::AlignTop);
     middle->addWidget(m_pDumpView, 1);
+    m_pPageView = new CPageView(this);
+    SetControlId(m_pPageView, 1215);
+    m_pPageView->hide();
+    middle->addWidget(m_pPageView, 1);
     outer->addLayout(middle, 1);
 
     m_pRead = Button(this, 1208, QStringLiteral("读整卡"));
@@ -278,6 +284,7 @@ void CWholeCardPage::SetWorking(bool working) {
         m_pProgress->setValue(stopped ? 0 : 1);
         m_pProgress->setFormat(stopped ? QStringLiteral("已停止") : QStringLiteral("已结束"));
         if (stop_had_focus) m_pSearch->setFocus();
+        ShowFamilyControls();
     }
 }
 
@@ -366,6 +373,8 @@ void CWholeCardPage::OnReadCard() {
                                      std::stop_token stop) -> CCardWorker::Continuation {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
         const std::optional<card::CardIdentity> identity = link->Identify();
+        if (identity && identity->type_code == card::kUltraLightTypeCode)
+            return ReadUltraLightOnWorker(*link, *identity, sink, stop);
         if (!identity || !identity->kind) return [this, identity] { ShowNoCard(identity); };
         // Keys found before are tried first, so each sector costs one try
         // when they still fit, and a card whose keys changed is still read.
@@ -388,15 +397,21 @@ void CWholeCardPage::TakeDump(card::CardImage image, bool cancelled) {
 }
 
 void CWholeCardPage::ShowImage(card::CardImage image) {
+    m_ultralight.reset();
     m_image = std::move(image);
     m_pSectorMap->ShowKeys(m_image->keys);
     m_pDumpView->ShowImage(*m_image);
+    ShowFamilyControls();
 }
 
 // ---- Restore ----------------------------------------------------------------
 
 void CWholeCardPage::OnWriteCard() {
     if (!CheckPort()) return;
+    if (m_ultralight) {
+        ShowError(this, QStringLiteral("UltraLight 类卡片请用命令行程序 zelkor restore 写入"), QStringLiteral("写整卡"));
+        return;
+    }
     if (!m_image || m_image->KnownBlockCount() == 0) {
         ShowError(this, QStringLiteral("没有可写入的卡数据，请先读整卡或打开文件"), QStringLiteral("写整卡"));
         return;
@@ -483,7 +498,8 @@ void CWholeCardPage::ReportRestore(const card::RestoreReport &report) {
 
 // ---- Files ------------------------------------------------------------------
 
-std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &caption, QString *path) {
+std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &caption, QString *path,
+                                                            std::optional<card::UltraLightImage> *pages) {
     *path = MessageService::Instance().OpenFileName(this, caption, kDumpFilter);
     if (path->isEmpty()) return std::nullopt;
     const std::string name = FileName(*path).toStdString();
@@ -500,7 +516,12 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
     }
     const QByteArray bytes = file.readAll();
     try {
-        return card::ParseDump(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), *format, name);
+        const std::string_view contents(bytes.constData(), static_cast<size_t>(bytes.size()));
+        if (card::IsUltraLightDump(contents, *format)) {
+            *pages = card::ParseUltraLightDump(contents, *format, name);
+            return std::nullopt;
+        }
+        return card::ParseDump(contents, *format, name);
     } catch (const card::FileError &error) {
         ShowError(this, QStringLiteral("文件内容有错误：\n%1").arg(FileErrorText(error)), caption);
     }
@@ -509,7 +530,14 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
 
 void CWholeCardPage::OnOpenFile() {
     QString path;
-    std::optional<card::CardImage> image = ReadDumpFile(QStringLiteral("打开文件"), &path);
+    std::optional<card::UltraLightImage> pages;
+    std::optional<card::CardImage> image = ReadDumpFile(QStringLiteral("打开文件"), &path, &pages);
+    if (pages) {
+        const int known = pages->KnownPageCount();
+        ShowUltraLight(std::move(*pages));
+        ShowStatus(QStringLiteral("已打开 %1：%2 页已知").arg(FileName(path)).arg(known));
+        return;
+    }
     if (!image) return;
     const int known = image->KnownBlockCount();
     ShowImage(std::move(*image));
@@ -517,6 +545,11 @@ void CWholeCardPage::OnOpenFile() {
 }
 
 void CWholeCardPage::OnSaveFile() {
+    if (m_ultralight) {
+        const QString path = MessageService::Instance().SaveFileName(this, QStringLiteral("保存文件"), kSaveFilter);
+        if (!path.isEmpty()) SaveUltraLight(path);
+        return;
+    }
     if (!m_image) {
         ShowError(this, QStringLiteral("没有可保存的卡数据，请先读整卡或打开文件"), QStringLiteral("保存文件"));
         return;
@@ -549,12 +582,22 @@ void CWholeCardPage::OnSaveFile() {
 }
 
 void CWholeCardPage::OnCompareFile() {
+    if (m_ultralight) {
+        QString path;
+        std::optional<card::UltraLightImage> pages;
+        const std::optional<card::CardImage> classic = ReadDumpFile(QStringLiteral("比较文件"), &path, &pages);
+        if (pages) CompareUltraLight(*pages, path);
+        if (classic) ShowStatus(QStringLiteral("与 %1 比较：卡片类型不同").arg(FileName(path)));
+        return;
+    }
     if (!m_image) {
         ShowError(this, QStringLiteral("没有可比较的卡数据，请先读整卡或打开文件"), QStringLiteral("比较文件"));
         return;
     }
     QString path;
-    const std::optional<card::CardImage> other = ReadDumpFile(QStringLiteral("比较文件"), &path);
+    std::optional<card::UltraLightImage> pages;
+    const std::optional<card::CardImage> other = ReadDumpFile(QStringLiteral("比较文件"), &path, &pages);
+    if (pages) ShowStatus(QStringLiteral("与 %1 比较：卡片类型不同").arg(FileName(path)));
     if (!other) return;
     const card::DumpDifference difference = card::DiffDumps(*m_image, *other);
     std::vector<card::ByteMask> masks(static_cast<size_t>(m_image->block_count()), 0);

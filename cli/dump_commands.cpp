@@ -8,12 +8,14 @@
 #include "card/hex.h"
 #include "card/key_files.h"
 #include "card/restore.h"
+#include "card/ultralight_formats.h"
 #include "card_text.h"
 #include "dump_files.h"
 #include "commands.h"
 #include "key_sources.h"
 #include "progress_display.h"
 #include "reader_access.h"
+#include "ultralight_commands.h"
 
 namespace zelkor::cli {
 namespace {
@@ -57,7 +59,9 @@ int RunDump(Program &program, const DumpOptions &options) {
     const LoadedKeys keys = LoadKeySources(options.sources, true);
     CheckWritable(options.output);
     ReaderAccess reader(options.reader);
-    const card::CardIdentity identity = reader.IdentifyClassic();
+    const card::CardIdentity identity = reader.Identify();
+    if (IsUltraLightCard(identity)) return RunUltraLightDump(program, reader, identity, options.output);
+    ReaderAccess::RequireClassic(identity);
     program.Note(IdentityText(identity));
     const card::CardImage image = ReadWholeCard(program, reader, identity, keys);
 
@@ -147,6 +151,10 @@ card::RestoreReport WritePlan(Program &program, ReaderAccess &reader, const card
 
 int RunRestore(Program &program, const RestoreOptions &options) {
     // Every file is read before the card is touched.
+    if (const auto ultralight = card::LoadUltraLightDumpIfAny(options.input)) {
+        return RunUltraLightRestore(program, *ultralight, options.reader,
+                                    {options.force, options.dry_run, options.trailers});
+    }
     const card::CardImage file = LoadDumpFile(options.input);
     const LoadedKeys keys = LoadKeySources(options.sources, true, KeysOfImage(file));
     ReaderAccess reader(options.reader);

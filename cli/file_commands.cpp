@@ -8,6 +8,7 @@
 #include "card_text.h"
 #include "dump_files.h"
 #include "commands.h"
+#include "ultralight_commands.h"
 
 namespace zelkor::cli {
 namespace {
@@ -72,7 +73,8 @@ void AddDiffCommand(Program &program) {
     command->add_option("A", options->first, "First dump (.mct .bin .mfd .json .nfc)")->required();
     command->add_option("B", options->second, "Second dump")->required();
     program.AddJsonOption(command);
-    program.Register(command, [&program, options] {
+    program.Register(command, [&program, options]() -> int {
+        if (const auto status = DiffUltraLightFiles(program, options->first, options->second)) return *status;
         const card::CardImage a = LoadDumpFile(options->first);
         const card::CardImage b = LoadDumpFile(options->second);
         const card::DumpDifference diff = card::DiffDumps(a, b);
@@ -98,10 +100,11 @@ void AddConvertCommand(Program &program) {
         "convert", "Convert a dump between formats, chosen by extension (.mct .bin .mfd .json .nfc)");
     command->add_option("IN", options->input, "Dump to read")->required();
     command->add_option("OUT", options->output, "Dump to write")->required();
-    program.Register(command, [&program, options] {
+    program.Register(command, [&program, options]() -> int {
         if (!card::FormatForPath(options->output)) {
             throw UsageError(options->output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
         }
+        if (const auto status = ConvertUltraLightFile(program, options->input, options->output)) return *status;
         const card::CardImage image = LoadDumpFile(options->input);
         std::vector<std::string> warnings;
         card::SaveDump(options->output, image, &warnings);

@@ -4,6 +4,7 @@
 #include "card/hex.h"
 #include "commands.h"
 #include "reader_access.h"
+#include "ultralight_commands.h"
 
 namespace zelkor::cli {
 namespace {
@@ -27,6 +28,7 @@ std::string OptionalHex(const std::optional<std::vector<std::uint8_t>> &bytes) {
 int RunInfo(Program &program, const ReaderOptions &options) {
     ReaderAccess reader(options);
     const card::CardIdentity identity = reader.Identify();
+    if (IsUltraLightCard(identity)) return RunUltraLightInfo(program, reader, identity);
     std::optional<std::vector<std::uint8_t>> atqa;
     std::optional<std::vector<std::uint8_t>> sak;
     if (identity.atqa) atqa = std::vector<std::uint8_t>(identity.atqa->begin(), identity.atqa->end());

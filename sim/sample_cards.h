@@ -23,6 +23,12 @@ std::shared_ptr<MifareClassic> MakeDemoS70(const Key &key = kDemoKey);
 // access bytes, nothing written; a card to copy a dump onto.
 std::shared_ptr<MifareClassic> MakeBlankS50();
 std::shared_ptr<UltraLight> MakeDemoUltraLight();
+// A card of the UltraLight family with its own UID, "Zelkor" text in its
+// first user pages (an NDEF text record on NTAG cards) and a pattern in its
+// last user page.
+std::shared_ptr<UltraLight> MakeDemoUltraLight(UltraLight::Model model);
+// An NTAG213 whose pages from 16 on are behind its password, reads included.
+std::shared_ptr<UltraLight> MakeProtectedNtag();
 std::shared_ptr<CpuCard> MakeDemoCpuCard();
 
 }  // namespace sim
