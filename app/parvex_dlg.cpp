@@ -565,13 +565,13 @@ bool CParvexDlg::CheckPortOpen() {
 
 QString CParvexDlg::CardTypeName(int card_type) {
     switch (card_type) {
-    case 10: return QStringLiteral("UltraLight卡");
-    case 11: return QStringLiteral("S50卡");
-    case 12: return QStringLiteral("S70卡");
-    case 13: return QStringLiteral("FM1208卡");
-    case 14: return QStringLiteral("PLUS卡");
-    case 15: return QStringLiteral("D41卡");
-    case 16: return QStringLiteral("未知卡");
+    case CardUltraLight: return QStringLiteral("UltraLight卡");
+    case CardS50: return QStringLiteral("S50卡");
+    case CardS70: return QStringLiteral("S70卡");
+    case CardFM1208: return QStringLiteral("FM1208卡");
+    case CardPlus: return QStringLiteral("PLUS卡");
+    case CardD41: return QStringLiteral("D41卡");
+    case CardUnknown: return QStringLiteral("未知卡");
     default: return {};
     }
 }
