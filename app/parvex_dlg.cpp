@@ -134,9 +134,9 @@ CParvexDlg::CParvexDlg(QWidget *parent) : QDialog(parent) {
 
     InitSerialPanel();
 
-    if (!m_gbk.isValid()) {
+    if (!m_gbk.available()) {
         const QString note =
-            QStringLiteral("Parvex: 这个 Qt 不能解码 GBK 文本（构建时没有 ICU），日志中的中文以十六进制字节显示\n");
+            QStringLiteral("Parvex: 这个系统不能解码 GBK 文本（iconv 没有 GBK），日志中的中文以十六进制字节显示\n");
         std::fputs(note.toUtf8().constData(), stderr);
         std::fflush(stderr);
         AppendLogText(note);
@@ -368,7 +368,8 @@ void CParvexDlg::BuildLayout() {
 void CParvexDlg::OnConsoleText(const QByteArray &bytes) {
     // One decoder for the whole run: a GBK character whose bytes arrive in
     // two chunks is completed by the second.
-    AppendLogText(m_gbk.isValid() ? QString(m_gbk.decode(bytes)) : AsciiWithHexBytes(bytes));
+    AppendLogText(m_gbk.available() ? QString::fromStdString(m_gbk.Convert(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+                                    : AsciiWithHexBytes(bytes));
 }
 
 void CParvexDlg::AppendLogText(QString text) {

@@ -11,11 +11,12 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QIcon>
-#include <QStringDecoder>
 #include <QTimer>
 #include <QUrl>
 
 #include <sys/types.h>
+
+#include "capture/gbk_decoder.h"
 
 class CCPUCard;
 class CLogFindBar;
@@ -160,7 +161,7 @@ private:
     void OnBnClickedClear();
     void OnClickLink();
 
-    QStringDecoder m_gbk{"GBK"};
+    zelkor::capture::GbkToUtf8 m_gbk;
     QTimer m_removalTimer;
     DeviceIdentity m_openDevice;
     bool m_bScrollPending = false;
