@@ -9,6 +9,9 @@
 
 namespace zelkor::capture {
 
+// U+FFFD, which stands for a byte that is not GBK.
+inline constexpr std::string_view kUtf8Replacement = "\xEF\xBF\xBD";
+
 class GbkToUtf8 {
 public:
     GbkToUtf8();
@@ -25,6 +28,7 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
+    std::string pending_;  // the start of a character split between pieces
 };
 
 }  // namespace zelkor::capture

@@ -8,14 +8,12 @@
 namespace zelkor::capture {
 namespace {
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 const auto kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 }  // namespace
 
 struct GbkToUtf8::State {
     iconv_t converter = kNoConverter;
-    std::string pending;  // the start of a character split between pieces
 };
 
 GbkToUtf8::GbkToUtf8() : state_(std::make_unique<State>()) { state_->converter = ::iconv_open("UTF-8", "GBK"); }
@@ -27,8 +25,8 @@ GbkToUtf8::~GbkToUtf8() {
 bool GbkToUtf8::available() const { return state_->converter != kNoConverter; }
 
 std::string GbkToUtf8::Convert(std::string_view gbk) {
-    std::string input = state_->pending + std::string(gbk);
-    state_->pending.clear();
+    std::string input = pending_ + std::string(gbk);
+    pending_.clear();
     if (!available()) return input;
     std::string out;
     char *src = input.data();
@@ -42,21 +40,15 @@ std::string GbkToUtf8::Convert(std::string_view gbk) {
         if (rc != static_cast<std::size_t>(-1)) break;
         if (errno == E2BIG) continue;
         if (errno == EINVAL) {  // incomplete character at the end
-            state_->pending.assign(src, src_left);
+            pending_.assign(src, src_left);
             break;
         }
-        out += kReplacement;  // EILSEQ: skip one byte
+        out += kUtf8Replacement;  // EILSEQ: skip one byte
         ++src;
         --src_left;
     }
     return out;
 }
 
-std::string GbkToUtf8::Finish() {
-    std::string rest;
-    if (!state_->pending.empty()) rest = std::string(kReplacement);
-    state_->pending.clear();
-    return rest;
-}
 
 }  // namespace zelkor::capture

@@ -7,7 +7,6 @@ namespace zelkor::capture {
 namespace {
 
 constexpr UINT kGbkCodePage = 936;
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
@@ -29,9 +28,7 @@ std::string ConvertCharacter(std::string_view gbk) {
 
 }  // namespace
 
-struct GbkToUtf8::State {
-    std::string pending;  // a lead byte whose trail byte is still to come
-};
+struct GbkToUtf8::State {};
 
 GbkToUtf8::GbkToUtf8() : state_(std::make_unique<State>()) {}
 
@@ -40,8 +37,8 @@ GbkToUtf8::~GbkToUtf8() = default;
 bool GbkToUtf8::available() const { return true; }
 
 std::string GbkToUtf8::Convert(std::string_view gbk) {
-    const std::string input = state_->pending + std::string(gbk);
-    state_->pending.clear();
+    const std::string input = pending_ + std::string(gbk);
+    pending_.clear();
     std::string out;
     std::size_t i = 0;
     while (i < input.size()) {
@@ -51,12 +48,12 @@ std::string GbkToUtf8::Convert(std::string_view gbk) {
             continue;
         }
         if (IsLeadByte(byte) && i + 1 == input.size()) {
-            state_->pending = input.substr(i);
+            pending_ = input.substr(i);
             break;
         }
         const std::string character = IsLeadByte(byte) ? ConvertCharacter(std::string_view(input).substr(i, 2)) : "";
         if (character.empty()) {  // not GBK: one byte becomes U+FFFD
-            out += kReplacement;
+            out += kUtf8Replacement;
             ++i;
         } else {
             out += character;
@@ -66,11 +63,5 @@ std::string GbkToUtf8::Convert(std::string_view gbk) {
     return out;
 }
 
-std::string GbkToUtf8::Finish() {
-    std::string rest;
-    if (!state_->pending.empty()) rest = std::string(kReplacement);
-    state_->pending.clear();
-    return rest;
-}
 
 }  // namespace zelkor::capture
