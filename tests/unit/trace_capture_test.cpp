@@ -138,8 +138,10 @@ TEST(GbkToUtf8Test, CharactersSplitAcrossPiecesStayWhole) {
     for (std::size_t cut = 0; cut <= text.size(); ++cut) {
         GbkToUtf8 decoder;
         ASSERT_TRUE(decoder.available());
-        const std::string out = decoder.Convert(text.substr(0, cut)) + decoder.Convert(text.substr(cut));
-        EXPECT_EQ(out + decoder.Finish(), "OK " + kUtf8FindCardOk) << "cut at " << cut;
+        std::string out = decoder.Convert(text.substr(0, cut));
+        out += decoder.Convert(text.substr(cut));
+        out += decoder.Finish();
+        EXPECT_EQ(out, "OK " + kUtf8FindCardOk) << "cut at " << cut;
     }
     GbkToUtf8 decoder;
     EXPECT_EQ(decoder.Convert("a\xFF" "b"), "a\xEF\xBF\xBD" "b") << "0xFF is no GBK";
