@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 
 namespace {
@@ -26,6 +27,18 @@ void NoteRedirectFailure(int error) {
     std::fflush(stderr);
 }
 
+// An eventfd above the standard descriptors: with standard output closed it
+// would otherwise take descriptor 1, which the capture is about to replace.
+int EventDescriptor() {
+    int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd >= 0 && fd <= STDERR_FILENO) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        ::close(fd);
+        fd = moved;
+    }
+    return fd;
+}
+
 }  // namespace
 
 ConsoleCapture::ConsoleCapture(QObject *parent) : QObject(parent) {}
@@ -34,7 +47,7 @@ ConsoleCapture::~ConsoleCapture() { Stop(); }
 
 bool ConsoleCapture::Start(int target_fd) {
     if (active()) return true;
-    const int notify = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int notify = EventDescriptor();
     if (notify < 0) {
         NotePipeFailure(errno);
         return false;
