@@ -13,19 +13,14 @@
 
 #include <gtest/gtest.h>
 
-#include "capture/gbk_decoder.h"
 #include "capture/line_splitter.h"
 #include "capture/trace_capture.h"
 
 namespace {
 
 using zelkor::capture::CaptureOptions;
-using zelkor::capture::GbkToUtf8;
 using zelkor::capture::LineSplitter;
 using zelkor::capture::TraceCapture;
-
-const std::string kGbkFindCardOk = "\xD1\xB0\xBF\xA8\xB3\xC9\xB9\xA6\n";  // 寻卡成功
-const std::string kUtf8FindCardOk = "寻卡成功\n";
 
 void WriteAll(int fd, const std::string &text) {
     for (std::size_t done = 0; done < text.size();) {
@@ -130,23 +125,6 @@ TEST(TraceCaptureTest, ClosedDescriptorIsCapturedAndLeftClosed) {
     EXPECT_TRUE(started);
     EXPECT_EQ(got.bytes, "no terminal\n");
     EXPECT_TRUE(closed_after);
-}
-
-// GBK cut at every place, then stray bytes: the UTF-8 is the same whole.
-TEST(GbkToUtf8Test, CharactersSplitAcrossPiecesStayWhole) {
-    const std::string text = "OK " + kGbkFindCardOk;
-    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-        GbkToUtf8 decoder;
-        ASSERT_TRUE(decoder.available());
-        std::string out = decoder.Convert(text.substr(0, cut));
-        out += decoder.Convert(text.substr(cut));
-        out += decoder.Finish();
-        EXPECT_EQ(out, "OK " + kUtf8FindCardOk) << "cut at " << cut;
-    }
-    GbkToUtf8 decoder;
-    EXPECT_EQ(decoder.Convert("a\xFF" "b"), "a\xEF\xBF\xBD" "b") << "0xFF is no GBK";
-    EXPECT_EQ(decoder.Convert("\xD1"), "");
-    EXPECT_EQ(decoder.Finish(), "\xEF\xBF\xBD") << "a lead byte left at the end";
 }
 
 TEST(LineSplitterTest, HandsOutWholeLinesOnly) {
