@@ -24,9 +24,8 @@
 #include "card/reader_card_link.h"
 #include "message_service.h"
 #include "page_controls.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
 #include "card/ultralight_formats.h"
+#include "parvex_state.h"
 #include "ultralight_page_view.h"
 #include "whole_card_dump_view.h"
 #include "whole_card_sector_map.h"
@@ -77,7 +76,7 @@ QString FileErrorText(const std::exception &error) { return QString::fromUtf8(er
 
 }  // namespace
 
-CWholeCardPage::CWholeCardPage(QWidget *parent) : QWidget(parent) {
+CWholeCardPage::CWholeCardPage(CParvexState &state, QWidget *parent) : QWidget(parent), m_state(state) {
     BuildLayout();
     const auto builtin = card::BuiltinKeys();
     AddDictionaryItem({QStringLiteral("内置密钥"), {builtin.begin(), builtin.end()}});
@@ -251,9 +250,7 @@ void CWholeCardPage::ShowKeysSoFar(const std::vector<card::SectorKeys> &keys) {
 }
 
 bool CWholeCardPage::CheckPort() {
-    if (theApp.m_bPortOpen) return true;
-    ShowError(this, QStringLiteral("请先打开读卡器串口"), QStringLiteral("串口设置"));
-    return false;
+    return CheckPortOpen(m_state, this);
 }
 
 bool CWholeCardPage::StartCardWork(CCardWorker::Job job) {
@@ -269,7 +266,7 @@ void CWholeCardPage::SetWorking(bool working) {
                                                              m_pOpen, m_pSave, m_pCompare, m_pDictionaries})
         control->setEnabled(!working);
     m_pStop->setEnabled(working);
-    if (m_pParent != nullptr) m_pParent->SetCardWorkRunning(working);
+    m_state.SetBusy(working);
     if (working) {
         m_strStage.clear();
         m_pProgress->setRange(0, 0);

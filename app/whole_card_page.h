@@ -23,7 +23,7 @@
 
 class CDumpView;
 class CPageView;
-class CParvexDlg;
+class CParvexState;
 class CSectorMap;
 class QCheckBox;
 class QLabel;
@@ -34,10 +34,11 @@ class QPushButton;
 class CWholeCardPage : public QWidget {
     Q_OBJECT
 public:
-    explicit CWholeCardPage(QWidget *parent = nullptr);
+    // Holds the state's busy flag while its card work runs.
+    explicit CWholeCardPage(CParvexState &state, QWidget *parent = nullptr);
     ~CWholeCardPage() override;
-    // Back pointer to the main dialog, set before the page is shown.
-    CParvexDlg *m_pParent = nullptr;
+    // The window the page works for, set before the page is shown.
+    QWidget *m_pParent = nullptr;
 
     // Button handlers.
     void OnAddDictionary();
@@ -63,6 +64,7 @@ signals:
     void cardWorkFinished();
 
 private:
+    CParvexState &m_state;
     struct Dictionary {
         QString name;
         std::vector<zelkor::card::Key> keys;

@@ -1,5 +1,7 @@
 #include "card/card_layout.h"
 
+#include "zelkor.h"
+
 namespace zelkor::card {
 
 namespace {
@@ -38,11 +40,11 @@ int AccessPositionOfBlock(int block) {
 
 std::string_view KindName(CardKind kind) { return kind == CardKind::Classic1K ? "1K" : "4K"; }
 
-int TypeCodeOf(CardKind kind) { return kind == CardKind::Classic1K ? 11 : 12; }
+int TypeCodeOf(CardKind kind) { return kind == CardKind::Classic1K ? CardS50 : CardS70; }
 
 std::optional<CardKind> KindOfTypeCode(int type_code) {
-    if (type_code == 11) return CardKind::Classic1K;
-    if (type_code == 12) return CardKind::Classic4K;
+    if (type_code == CardS50) return CardKind::Classic1K;
+    if (type_code == CardS70) return CardKind::Classic4K;
     return std::nullopt;
 }
 

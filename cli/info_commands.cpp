@@ -5,18 +5,19 @@
 #include "commands.h"
 #include "reader_access.h"
 #include "ultralight_commands.h"
+#include "zelkor.h"
 
 namespace zelkor::cli {
 namespace {
 
 std::string CardTypeName(int type_code) {
     switch (type_code) {
-        case 10: return "UltraLight";
-        case 11: return "MIFARE Classic 1K (S50)";
-        case 12: return "MIFARE Classic 4K (S70)";
-        case 13: return "CPU card (FM1208)";
-        case 14: return "MIFARE PLUS";
-        case 15: return "D41";
+        case CardUltraLight: return "UltraLight";
+        case CardS50: return "MIFARE Classic 1K (S50)";
+        case CardS70: return "MIFARE Classic 4K (S70)";
+        case CardFM1208: return "CPU card (FM1208)";
+        case CardPlus: return "MIFARE PLUS";
+        case CardD41: return "D41";
         default: return "unknown card";
     }
 }
