@@ -39,10 +39,10 @@ const QString kCaption = QStringLiteral("整卡");
 // are likely to use it.
 constexpr card::Key kProgramDefaultKey = {0x5A, 0x3C, 0x96, 0xE1, 0x0F, 0x7B};
 const QString kDumpFilter = QStringLiteral(
-    "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
-    "Flipper NFC (*.nfc);;所有文件 (*)");
+    "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc *.eml);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
+    "Flipper NFC (*.nfc);;Proxmark3 EML (*.eml);;所有文件 (*)");
 const QString kSaveFilter =
-    QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc)");
+    QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc);;Proxmark3 EML (*.eml)");
 
 // Card work goes through the session the serial panel has opened.
 std::unique_ptr<card::CardLink> NewLibraryCardLink() {
@@ -489,7 +489,7 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
     const std::string name = FileName(*path).toStdString();
     const std::optional<card::DumpFormat> format = card::FormatForPath(name);
     if (!format) {
-        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json 或 .nfc 文件").arg(FileName(*path)),
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(*path)),
                   caption);
         return std::nullopt;
     }
@@ -525,7 +525,7 @@ void CWholeCardPage::OnSaveFile() {
     if (path.isEmpty()) return;
     const std::optional<card::DumpFormat> format = card::FormatForPath(FileName(path).toStdString());
     if (!format) {
-        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json 或 .nfc 文件").arg(FileName(path)),
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(path)),
                   QStringLiteral("保存文件"));
         return;
     }

@@ -352,6 +352,10 @@ TEST_F(CliTest, CtrlCKeepsAPartialDumpMarkedAsPartial) {
 TEST_F(CliTest, MiniCardDumpsTwentyBlocksIntoEveryFormatAndRestores) {
     auto mini = sim::MakeDemoMini(sim::kFactoryKey);
     model_->PutCard(mini);
+    const RunResult info = OnReader("info", {"--json"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(nlohmann::json::parse(info.out)["type"], "MIFARE Mini");
+    EXPECT_EQ(nlohmann::json::parse(info.out)["sak"], "09");
 
     const RunResult dump = OnReader("dump", {"-o", Path("mini.json"), "--json"});
     ASSERT_EQ(dump.status, 0) << dump.err;
