@@ -20,6 +20,7 @@
 #include "card/card_dump.h"
 #include "card/dump_diff.h"
 #include "card/dump_formats.h"
+#include "card/hex.h"
 #include "card/key_files.h"
 #include "card/reader_card_link.h"
 #include "message_service.h"
@@ -539,9 +540,13 @@ void CWholeCardPage::OnSaveFile() {
         return;
     }
     QString text = QStringLiteral("已保存 %1").arg(FileName(path));
-    if (!warnings.empty()) {
+    const bool uid_lost = !card::FormatHoldsUid(*format, *m_image);
+    if (!warnings.empty() || uid_lost) {
         QStringList lines;
         for (const std::string &warning : warnings) lines << ToolkitWords(warning);
+        if (uid_lost)
+            lines << QStringLiteral("卡号 %1 没有保存：这种文件只能以厂商块的 4 字节卡号和校验字节保存卡号")
+                         .arg(QString::fromStdString(card::ToHex(m_image->uid)));
         text += QStringLiteral("\n注意：") + lines.join(QLatin1Char('\n'));
         MessageService::Instance().Show(this, text, QStringLiteral("保存文件"), MessageService::Icon::Warning);
     }
@@ -556,7 +561,9 @@ void CWholeCardPage::OnCompareFile() {
     QString path;
     const std::optional<card::CardImage> other = ReadDumpFile(QStringLiteral("比较文件"), &path);
     if (!other) return;
-    const card::DumpDifference difference = card::DiffDumps(*m_image, *other);
+    // A file without a UID (.mct, .bin, .eml) differs in nothing for that.
+    const bool uids_held = !m_image->uid.empty() && !other->uid.empty();
+    const card::DumpDifference difference = card::DiffDumps(*m_image, *other, uids_held);
     std::vector<card::ByteMask> masks(static_cast<size_t>(m_image->block_count()), 0);
     QList<int> blocks;
     for (const card::BlockDifference &block : difference.blocks) {
@@ -569,5 +576,6 @@ void CWholeCardPage::OnCompareFile() {
     if (!blocks.isEmpty()) text += QStringLiteral("：") + BlockRanges(blocks);
     if (difference.kinds_differ) text += QStringLiteral("；卡片容量不同");
     if (difference.uids_differ) text += QStringLiteral("；卡号不同");
+    if (!uids_held && m_image->uid != other->uid) text += QStringLiteral("；卡号未比较（有一方没有卡号）");
     ShowStatus(text);
 }

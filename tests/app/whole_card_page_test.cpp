@@ -95,6 +95,7 @@ private slots:
     void saveAndOpenEveryFormat_data();
     void saveAndOpenEveryFormat();
     void miniIsSavedAndOpenedInEveryFormat();
+    void uidAFileCannotHoldIsWarnedAndNotCompared();
     void compareMarksTheChangedBytes();
     void restoreOntoABlankCardIsVerified();
     void irreversibleTrailerNeedsItsOwnConfirmation();
@@ -349,6 +350,19 @@ void WholeCardPageTest::miniIsSavedAndOpenedInEveryFormat() {
         QCOMPARE(Table()->rowCount(), 20);
         QCOMPARE(MapCells().size(), 5);
     }
+}
+
+void WholeCardPageTest::uidAFileCannotHoldIsWarnedAndNotCompared() {
+    card::CardImage image = MemoryImage(*card_);
+    image.uid = {0x04, 0x30, 0x68, 0x6A, 0x99, 0x66, 0x80};
+    QVERIFY(OpenDump(image, QStringLiteral("seven.json")));
+    messages_->save_file_name = TempPath(QStringLiteral("seven.mct"));
+    Button(QStringLiteral("保存文件"))->click();
+    QVERIFY2(messages_->lastText().contains(QStringLiteral("卡号 0430686A996680 没有保存")), qPrintable(messages_->lastText()));
+    messages_->clear();
+    messages_->open_file_names = {TempPath(QStringLiteral("seven.mct"))};
+    Button(QStringLiteral("比较文件"))->click();
+    QVERIFY2(Status().startsWith(QStringLiteral("与 seven.mct 相同；卡号未比较")), qPrintable(Status()));
 }
 
 void WholeCardPageTest::compareMarksTheChangedBytes() {
