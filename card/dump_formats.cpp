@@ -39,12 +39,19 @@ std::optional<DumpFormat> FormatForPath(std::string_view path) {
 }
 
 std::optional<DumpFormat> FormatOfContents(std::string_view bytes) {
+    const bool raw_size = bytes.size() % kBlockSize == 0 && KindOfBlockCount(static_cast<int>(bytes.size() / kBlockSize));
+    // Text formats have no control bytes; a raw dump's first byte may look
+    // like the start of one.
+    const bool binary = std::any_of(bytes.begin(), bytes.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F;
+    });
+    if (binary) return raw_size ? std::optional(DumpFormat::Bin) : std::nullopt;
     const std::string_view text = detail::Trim(bytes.starts_with("\xEF\xBB\xBF") ? bytes.substr(3) : bytes);
     if (text.starts_with("+Sector:")) return DumpFormat::Mct;
     if (text.starts_with("Filetype:")) return DumpFormat::Flipper;
     if (text.starts_with("{")) return DumpFormat::Json;
-    if (KindOfBlockCount(static_cast<int>(bytes.size() / kBlockSize)) && bytes.size() % kBlockSize == 0)
-        return DumpFormat::Bin;
+    if (raw_size) return DumpFormat::Bin;
     const auto lines = detail::SplitLines(text);
     const bool all_blocks = !lines.empty() && std::all_of(lines.begin(), lines.end(), [](std::string_view line) {
         return detail::ParseMaskedBlock(detail::Trim(line), '\0').has_value();

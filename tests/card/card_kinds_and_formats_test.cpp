@@ -191,7 +191,8 @@ TEST(DumpFormats, FileWithoutAKnownExtensionIsKnownByItsContents) {
                           {kMiniJson, zc::DumpFormat::Json},
                           {zc::WriteDump(image, zc::DumpFormat::Bin, nullptr), zc::DumpFormat::Bin},
                           {MiniEml(), zc::DumpFormat::Eml},
-                          {"FFFFFFFFFFFF\nA0A1A2A3A4A5\n", std::nullopt}};
+                          {"FFFFFFFFFFFF\nA0A1A2A3A4A5\n", std::nullopt},
+                          {"{" + std::string(1023, '\0'), zc::DumpFormat::Bin}};  // a raw dump whose UID starts with 7B
     for (const Case &c : cases) EXPECT_EQ(zc::FormatOfContents(c.bytes), c.format) << c.bytes.substr(0, 20);
     EXPECT_EQ(zc::FormatForPath("dump.EML"), zc::DumpFormat::Eml);
 }
