@@ -20,6 +20,7 @@
 #include "card/card_dump.h"
 #include "card/dump_diff.h"
 #include "card/dump_formats.h"
+#include "card/hex.h"
 #include "card/key_files.h"
 #include "card/reader_card_link.h"
 #include "message_service.h"
@@ -40,10 +41,10 @@ const QString kCaption = QStringLiteral("整卡");
 // are likely to use it.
 constexpr card::Key kProgramDefaultKey = {0x5A, 0x3C, 0x96, 0xE1, 0x0F, 0x7B};
 const QString kDumpFilter = QStringLiteral(
-    "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
-    "Flipper NFC (*.nfc);;所有文件 (*)");
+    "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc *.eml);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
+    "Flipper NFC (*.nfc);;Proxmark3 EML (*.eml);;所有文件 (*)");
 const QString kSaveFilter =
-    QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc)");
+    QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc);;Proxmark3 EML (*.eml)");
 
 // Card work goes through the session the serial panel has opened.
 std::unique_ptr<card::CardLink> NewLibraryCardLink() {
@@ -502,7 +503,7 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
     const std::string name = FileName(*path).toStdString();
     const std::optional<card::DumpFormat> format = card::FormatForPath(name);
     if (!format) {
-        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json 或 .nfc 文件").arg(FileName(*path)),
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(*path)),
                   caption);
         return std::nullopt;
     }
@@ -555,7 +556,7 @@ void CWholeCardPage::OnSaveFile() {
     if (path.isEmpty()) return;
     const std::optional<card::DumpFormat> format = card::FormatForPath(FileName(path).toStdString());
     if (!format) {
-        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json 或 .nfc 文件").arg(FileName(path)),
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(path)),
                   QStringLiteral("保存文件"));
         return;
     }
@@ -569,9 +570,13 @@ void CWholeCardPage::OnSaveFile() {
         return;
     }
     QString text = QStringLiteral("已保存 %1").arg(FileName(path));
-    if (!warnings.empty()) {
+    const bool uid_lost = !card::FormatHoldsUid(*format, *m_image);
+    if (!warnings.empty() || uid_lost) {
         QStringList lines;
         for (const std::string &warning : warnings) lines << ToolkitWords(warning);
+        if (uid_lost)
+            lines << QStringLiteral("卡号 %1 没有保存：这种文件只能以厂商块的 4 字节卡号和校验字节保存卡号")
+                         .arg(QString::fromStdString(card::ToHex(m_image->uid)));
         text += QStringLiteral("\n注意：") + lines.join(QLatin1Char('\n'));
         MessageService::Instance().Show(this, text, QStringLiteral("保存文件"), MessageService::Icon::Warning);
     }
@@ -596,7 +601,9 @@ void CWholeCardPage::OnCompareFile() {
     const std::optional<card::CardImage> other = ReadDumpFile(QStringLiteral("比较文件"), &path, &pages);
     if (pages) ShowStatus(QStringLiteral("与 %1 比较：卡片类型不同").arg(FileName(path)));
     if (!other) return;
-    const card::DumpDifference difference = card::DiffDumps(*m_image, *other);
+    // A file without a UID (.mct, .bin, .eml) differs in nothing for that.
+    const bool uids_held = !m_image->uid.empty() && !other->uid.empty();
+    const card::DumpDifference difference = card::DiffDumps(*m_image, *other, uids_held);
     std::vector<card::ByteMask> masks(static_cast<size_t>(m_image->block_count()), 0);
     QList<int> blocks;
     for (const card::BlockDifference &block : difference.blocks) {
@@ -609,5 +616,6 @@ void CWholeCardPage::OnCompareFile() {
     if (!blocks.isEmpty()) text += QStringLiteral("：") + BlockRanges(blocks);
     if (difference.kinds_differ) text += QStringLiteral("；卡片容量不同");
     if (difference.uids_differ) text += QStringLiteral("；卡号不同");
+    if (!uids_held && m_image->uid != other->uid) text += QStringLiteral("；卡号未比较（有一方没有卡号）");
     ShowStatus(text);
 }

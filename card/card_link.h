@@ -17,7 +17,7 @@ namespace zelkor::card {
 
 struct CardIdentity {
     int type_code = 0;              // the library's card type code (10..16)
-    std::optional<CardKind> kind;   // set for MIFARE Classic 1K and 4K
+    std::optional<CardKind> kind;   // set for MIFARE Classic Mini, 1K and 4K
     std::vector<std::uint8_t> uid;  // first byte first
     std::optional<std::array<std::uint8_t, 2>> atqa;  // as the card sends it, first byte first
     std::optional<std::uint8_t> sak;

@@ -87,7 +87,7 @@ std::optional<CardIdentity> ReaderCardLink::Identify() {
     }
     if (Count(GetCardInfo(&info)) != 1) return std::nullopt;
     identity.type_code = info.card_type;
-    identity.kind = KindOfTypeCode(info.card_type);
+    identity.kind = KindOfCard(info.card_type, identity.sak);
     // The reader gives 6 serial-number bytes for an UltraLight and 4 otherwise.
     identity.uid.assign(info.uid, info.uid + (info.card_type == 10 ? 6 : 4));
     unsigned char serial[128] = {};

@@ -54,7 +54,7 @@ card::CardImage ReadWholeCard(Program &program, ReaderAccess &reader, const card
 
 int RunDump(Program &program, const DumpOptions &options) {
     if (!card::FormatForPath(options.output)) {
-        throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
+        throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json .nfc or .eml)");
     }
     const LoadedKeys keys = LoadKeySources(options.sources, true);
     CheckWritable(options.output);
@@ -67,6 +67,7 @@ int RunDump(Program &program, const DumpOptions &options) {
 
     std::vector<std::string> warnings;
     card::SaveDump(options.output, image, &warnings);
+    if (const std::string uid = UidLossWarning(options.output, image); !uid.empty()) warnings.push_back(uid);
     for (const auto &warning : warnings) program.Note(options.output + ": " + warning);
     const std::string counts = std::to_string(image.KnownBlockCount()) + " of " +
                                std::to_string(image.block_count()) + " blocks read";
@@ -198,7 +199,7 @@ int RunRestore(Program &program, const RestoreOptions &options) {
 void AddDumpCommand(Program &program) {
     auto options = std::make_shared<DumpOptions>();
     CLI::App *command = program.app().add_subcommand(
-        "dump", "Read every block the keys open into a file (.mct .bin .mfd .json .nfc)");
+        "dump", "Read every block the keys open into a file (.mct .bin .mfd .json .nfc .eml)");
     AddReaderOptions(program, command, options->reader);
     AddKeySourceOptions(command, options->sources);
     command->add_option("-o,--output", options->output, "Dump file; its extension chooses the format")

@@ -22,6 +22,11 @@ std::string CardTypeName(int type_code) {
     }
 }
 
+// The reader reports a Mini as an S50; its select answer tells them apart.
+std::string CardName(const card::CardIdentity &identity) {
+    return identity.kind == card::CardKind::Mini ? "MIFARE Mini" : CardTypeName(identity.type_code);
+}
+
 std::string OptionalHex(const std::optional<std::vector<std::uint8_t>> &bytes) {
     return bytes ? card::ToHex(*bytes) : std::string("(not given by the reader)");
 }
@@ -35,7 +40,7 @@ int RunInfo(Program &program, const ReaderOptions &options) {
     if (identity.atqa) atqa = std::vector<std::uint8_t>(identity.atqa->begin(), identity.atqa->end());
     if (identity.sak) sak = std::vector<std::uint8_t>{*identity.sak};
     if (program.json()) {
-        nlohmann::json out = {{"type", CardTypeName(identity.type_code)},
+        nlohmann::json out = {{"type", CardName(identity)},
                               {"type_code", identity.type_code},
                               {"uid", card::ToHex(identity.uid)},
                               {"reader_serial", card::ToHex(identity.reader_serial)}};
@@ -44,7 +49,7 @@ int RunInfo(Program &program, const ReaderOptions &options) {
         program.Result(out.dump(2) + "\n");
         return kExitSuccess;
     }
-    program.Result("card:          " + CardTypeName(identity.type_code) + " (type code " +
+    program.Result("card:          " + CardName(identity) + " (type code " +
                    std::to_string(identity.type_code) + ")\n" + "UID:           " + card::ToHex(identity.uid) +
                    "\n" + "ATQA:          " + OptionalHex(atqa) + "\n" + "SAK:           " + OptionalHex(sak) +
                    "\n" + "reader serial: " +

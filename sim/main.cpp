@@ -33,7 +33,7 @@ const char kUsage[] =
     "Commands on standard input change what is in the field.\n";
 
 const char kHelp[] =
-    "commands: s50 | s70 | ul | cpu (put that card in the field), ul-ev1-20 | ul-ev1-41 | ntag213 | ntag215 | "
+    "commands: s50 | s70 | mini | ul | cpu (put that card in the field), ul-ev1-20 | ul-ev1-41 | ntag213 | ntag215 | "
     "ntag216 (an UltraLight EV1 or NTAG), ntag213-pwd (an NTAG213 with pages 16 on behind its password), "
     "blank (a factory-fresh S50 "
     "with key FFFFFFFFFFFF, to restore a dump onto), none (take it away), "
@@ -47,6 +47,7 @@ struct App {
     std::unique_ptr<sim::Simulator> simulator;
     std::shared_ptr<sim::MifareClassic> s50 = sim::MakeDemoS50();
     std::shared_ptr<sim::MifareClassic> s70 = sim::MakeDemoS70();
+    std::shared_ptr<sim::MifareClassic> mini = sim::MakeDemoMini();
     std::shared_ptr<sim::MifareClassic> blank = sim::MakeBlankS50();
     std::shared_ptr<sim::UltraLight> ul = sim::MakeDemoUltraLight();
     std::shared_ptr<sim::CpuCard> cpu = sim::MakeDemoCpuCard();
@@ -122,6 +123,8 @@ bool Execute(App &app, const std::string &line) {
         Put(app, app.s50, "S50");
     } else if (word == "s70") {
         Put(app, app.s70, "S70");
+    } else if (word == "mini") {
+        Put(app, app.mini, "Mini");
     } else if (word == "blank") {
         Put(app, app.blank, "Blank S50");
     } else if (word == "ul") {

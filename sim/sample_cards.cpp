@@ -30,6 +30,13 @@ std::shared_ptr<MifareClassic> MakeDemoS70(const Key &key) {
     return card;
 }
 
+std::shared_ptr<MifareClassic> MakeDemoMini(const Key &key) {
+    auto card = std::make_shared<MifareClassic>(MifareClassic::Model::Mini, std::array<std::uint8_t, 4>{0x5B, 0x20, 0x8E, 0x14},
+                                                key, key, kTransportAccess);
+    AddSampleData(*card);
+    return card;
+}
+
 std::shared_ptr<MifareClassic> MakeBlankS50() {
     return std::make_shared<MifareClassic>(MifareClassic::Model::S50, std::array<std::uint8_t, 4>{0xC1, 0x05, 0x2E, 0x9B},
                                            kFactoryKey, kFactoryKey, kTransportAccess);
