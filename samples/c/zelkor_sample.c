@@ -49,6 +49,7 @@ int main(int argc, char **argv) {
     if (!FindCard()) return Fail("FindCard");
     if (!Conflict(&card)) return Fail("Conflict");
     if (!SelectCard(0x93)) return Fail("SelectCard");
+    if (!GetCardInfo(&card)) return Fail("GetCardInfo"); /* the card type: 11 S50, 12 S70 */
     printf("sample: card type %d, UID %02X%02X%02X%02X\n", card.card_type, card.uid[0], card.uid[1],
            card.uid[2], card.uid[3]);
 

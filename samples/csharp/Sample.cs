@@ -30,6 +30,7 @@ public static class Sample
         if (Native.FindCard() != 1) return Fail("FindCard");
         if (Native.Conflict(ref card) != 1) return Fail("Conflict");
         if (Native.SelectCard(0x93) != 1) return Fail("SelectCard");
+        if (Native.GetCardInfo(ref card) != 1) return Fail("GetCardInfo"); // the card type: 11 S50, 12 S70
         Console.WriteLine("sample: card type {0}, UID {1}", card.CardType, BitConverter.ToString(card.Uid, 0, 4).Replace("-", ""));
 
         if (Native.CheckKey(card.CardType, ModeSectorAndBlock, Sector, 0, (int)KeyType.KeyA, key) != 1) return Fail("CheckKey");
