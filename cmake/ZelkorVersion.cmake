@@ -1,6 +1,7 @@
 # The project's version is the one in project(); everything that carries a
 # version of its own must agree with it, or the configuration stops.
 function(zelkor_check_version_file file)
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
   file(READ ${file} text)
   foreach(part MAJOR MINOR PATCH)
     if(NOT text MATCHES "#define ZELKOR_VERSION_${part} ([0-9]+)")
@@ -15,18 +16,27 @@ function(zelkor_check_version_file file)
   endif()
 endfunction()
 
-function(zelkor_check_python_version file)
-  if(NOT EXISTS ${file})
-    return()
-  endif()
-  file(READ ${file} text)
-  if(text MATCHES "\nversion *= *\"([^\"]*)\"" AND NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-    message(FATAL_ERROR "${file}: version ${CMAKE_MATCH_1}, the project's version is ${PROJECT_VERSION}")
-  endif()
+# The Python package's version, where it is written down: a static version in
+# pyproject.toml, or __version__ in the module it names.
+function(zelkor_check_python_version)
+  foreach(entry "pyproject.toml:\nversion *= *\"([^\"]*)\"" "zelkor/_version.py:__version__ *= *[\"']([^\"']*)[\"']")
+    string(FIND "${entry}" ":" colon)
+    string(SUBSTRING "${entry}" 0 ${colon} file)
+    math(EXPR colon "${colon} + 1")
+    string(SUBSTRING "${entry}" ${colon} -1 pattern)
+    set(file ${PROJECT_SOURCE_DIR}/python/${file})
+    if(EXISTS ${file})
+      set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
+      file(READ ${file} text)
+      if(text MATCHES "${pattern}" AND NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+        message(FATAL_ERROR "${file}: version ${CMAKE_MATCH_1}, the project's version is ${PROJECT_VERSION}")
+      endif()
+    endif()
+  endforeach()
 endfunction()
 
 zelkor_check_version_file(${PROJECT_SOURCE_DIR}/reader/zelkor.h)
-zelkor_check_python_version(${PROJECT_SOURCE_DIR}/python/pyproject.toml)
+zelkor_check_python_version()
 
 # zelkor_add_version_info(<target> <description>): the VERSIONINFO resource
 # that Windows shows as the file's properties.

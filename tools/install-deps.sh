@@ -10,12 +10,11 @@ packages=(
   fonts-wqy-microhei xvfb xauth
   clang libclang-rt-14-dev llvm
   nlohmann-json3-dev libcli11-dev
-  python3
 )
 if [ "${1:-}" = "--windows" ]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64)
   packages+=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix wine32:i386 lld
-    mono-mcs mono-runtime lintian help2man fakeroot dpkg-dev file)
+    mono-mcs mono-runtime lintian help2man fakeroot dpkg-dev python3)
 fi
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 # 32-bit Wine is Debian's i386 architecture. Installing it upgrades amd64
