@@ -84,6 +84,11 @@ major=${version%%.*}
 for package in "libzelkor$major" libzelkor-dev zelkor-tools parvex; do
   ls "$dist/${package}_${version}_"*.deb >/dev/null 2>&1 || die "no package $package"
 done
+# Whatever uses the library depends on its package of the same version.
+for package in libzelkor-dev zelkor-tools parvex; do
+  dpkg-deb -f "$dist/${package}_${version}_"*.deb Depends | grep -q "libzelkor$major (= $version)" \
+    || die "$package does not depend on libzelkor$major (= $version)"
+done
 
 step "lintian"
 lintian --fail-on error "$dist"/*.deb
