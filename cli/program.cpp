@@ -8,6 +8,7 @@
 #include "card/dump_formats.h"
 #include "platform.h"
 #include "trace_router.h"
+#include "zelkor.h"
 
 namespace zelkor::cli {
 
@@ -23,6 +24,7 @@ Program::Program()
       capture_(std::make_unique<Capture>()) {
     app_.require_subcommand(1, 1);
     app_.set_help_all_flag("--help-all", "Help on every command");
+    app_.set_version_flag("--version", "zelkor " ZELKOR_VERSION_STRING);
 }
 
 Program::~Program() = default;

@@ -15,6 +15,12 @@
 #ifndef ZELKOR_H
 #define ZELKOR_H
 
+/* Version of this header and of the library it belongs to. */
+#define ZELKOR_VERSION_MAJOR 2
+#define ZELKOR_VERSION_MINOR 0
+#define ZELKOR_VERSION_PATCH 0
+#define ZELKOR_VERSION_STRING "2.0.0"
+
 #ifndef __cplusplus
 #include <stdbool.h>
 #endif

@@ -27,7 +27,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: zelkor-sim [dir] [port]\n"
+    "usage: zelkor-sim [--version] [dir] [port]\n"
     "Serves a simulated card reader on a pseudo-terminal published as <dir>/COM<port>\n"
     "(default /tmp/zelkor-ports/COM3); point ZELKOR_PORT_DIR at <dir> to reach it.\n"
     "Commands on standard input change what is in the field.\n";
@@ -196,6 +196,10 @@ void InputLoop(App &app) {
 int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--version") {
+            std::puts("zelkor-sim " ZELKOR_VERSION_TEXT);
+            return 0;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);

@@ -6,7 +6,9 @@ build_dir=$1
 source_dir=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-cmake --install "$build_dir" --prefix "$scratch/prefix" --component Unspecified > /dev/null
+for component in runtime dev; do
+  cmake --install "$build_dir" --prefix "$scratch/prefix" --component $component > /dev/null
+done
 export PKG_CONFIG_PATH="$scratch/prefix/lib/pkgconfig:$scratch/prefix/lib/x86_64-linux-gnu/pkgconfig"
 cmake -S "$source_dir" -B "$scratch/build" -DCMAKE_PREFIX_PATH="$scratch/prefix" > /dev/null
 cmake --build "$scratch/build" > /dev/null
