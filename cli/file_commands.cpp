@@ -69,8 +69,8 @@ void AddDiffCommand(Program &program) {
     auto options = std::make_shared<Options>();
     CLI::App *command = program.app().add_subcommand(
         "diff", "Compare two dumps of any formats block by block; exit status 0 when equal, 1 when not");
-    command->add_option("A", options->first, "First dump (.mct .bin .mfd .json .nfc)")->required();
-    command->add_option("B", options->second, "Second dump")->required();
+    command->add_option("A", options->first, "First dump (.mct .bin .mfd .json .nfc)")->required()->type_name("FILE");
+    command->add_option("B", options->second, "Second dump")->required()->type_name("FILE");
     program.AddJsonOption(command);
     program.Register(command, [&program, options] {
         const card::CardImage a = LoadDumpFile(options->first);
@@ -92,24 +92,32 @@ void AddConvertCommand(Program &program) {
     struct Options {
         std::string input;
         std::string output;
+        std::string fill_unknown;
     };
     auto options = std::make_shared<Options>();
     CLI::App *command = program.app().add_subcommand(
         "convert", "Convert a dump between formats, chosen by extension (.mct .bin .mfd .json .nfc)");
-    command->add_option("IN", options->input, "Dump to read")->required();
-    command->add_option("OUT", options->output, "Dump to write")->required();
+    command->add_option("IN", options->input, "Dump to read")->required()->type_name("FILE");
+    command->add_option("OUT", options->output, "Dump to write")->required()->type_name("FILE");
+    AddFillUnknownOption(command, options->fill_unknown);
     program.Register(command, [&program, options] {
-        if (!card::FormatForPath(options->output)) {
+        const auto format = card::FormatForPath(options->output);
+        if (!format) {
             throw UsageError(options->output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
         }
         const card::CardImage image = LoadDumpFile(options->input);
+        if (!card::FormatKeepsUnknownBytes(*format) && options->fill_unknown.empty() && HasUnknownBytes(image)) {
+            throw UsageError(options->input + " has unknown bytes, which " + std::string(card::FormatName(*format)) +
+                             " cannot mark: convert to .mct, .json or .nfc, or give --fill-unknown zeros");
+        }
+        CheckWritable(options->output);
         std::vector<std::string> warnings;
         card::SaveDump(options->output, image, &warnings);
         for (const auto &warning : warnings) program.Note(options->output + ": " + warning);
         program.Note("wrote " + options->output + " (" + std::string(card::KindName(image.kind)) + ", " +
                      std::to_string(image.KnownBlockCount()) + " of " + std::to_string(image.block_count()) +
                      " blocks known" + (image.partial ? ", partial" : "") + ")");
-        return kExitSuccess;
+        return image.partial ? kExitFailure : kExitSuccess;
     });
 }
 

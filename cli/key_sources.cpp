@@ -7,6 +7,7 @@
 #include "card/dump_formats.h"
 #include "card/hex.h"
 #include "card/key_files.h"
+#include "platform.h"
 #include "progress_display.h"
 
 namespace zelkor::cli {
@@ -54,6 +55,7 @@ void AddKeySourceOptions(CLI::App *command, KeySourceOptions &options) {
 LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known, const std::vector<card::Key> &extra) {
     LoadedKeys loaded;
     std::vector<card::Key> candidates = extra;
+    const platform::InterruptEndsAtOnce reading_files;
     for (const auto &file : options.files) {
         if (IsKeyMapFile(file)) {
             const auto map = card::LoadKeyMap(file);
