@@ -45,6 +45,7 @@ public:
     void OnWriteCard();
     void OnOpenFile();
     void OnSaveFile();
+    bool ChooseTargetForIncomplete(QString *path);
     void OnCompareFile();
 
     // Asks running card work to stop after its current card operation.

@@ -93,6 +93,7 @@ private slots:
     void dumpMatchesTheSimulatorsMemory();
     void saveAndOpenEveryFormat_data();
     void saveAndOpenEveryFormat();
+    void incompleteDataReplacesAnExistingFileOnlyWhenTheOperatorSaysSo();
     void compareMarksTheChangedBytes();
     void restoreOntoABlankCardIsVerified();
     void irreversibleTrailerNeedsItsOwnConfirmation();
@@ -324,6 +325,38 @@ void WholeCardPageTest::saveAndOpenEveryFormat() {
              keeps_unknown ? QStringLiteral("-- ").repeated(16) : QStringLiteral("00 ").repeated(16));
     for (int block : {0, 4, 5, 7, 63}) QCOMPARE(Table()->item(block, CDumpView::kDataColumn)->text(), HexOf(card_->raw(block)));
     QCOMPARE(page_->shownImage()->keys, image.keys);
+}
+
+void WholeCardPageTest::incompleteDataReplacesAnExistingFileOnlyWhenTheOperatorSaysSo() {
+    card::CardImage image = MemoryImage(*card_);
+    image.ForgetBlock(6);
+    QVERIFY(OpenDump(image, QStringLiteral("incomplete.mct")));
+    const QString good = TempPath(QStringLiteral("good.mct"));
+    const auto read = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    // No: the good file stays, the data goes beside it; Cancel: nothing is
+    // written; Yes: the operator chose to replace it.
+    for (const auto answer : {QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes}) {
+        QVERIFY(WriteFile(good, "a good file"));
+        QFile::remove(TempPath(QStringLiteral("good.partial.mct")));
+        messages_->clear();
+        messages_->answers = {answer};
+        messages_->save_file_name = good;
+        Button(QStringLiteral("保存文件"))->click();
+        QVERIFY(!messages_->boxes.isEmpty());
+        QCOMPARE(messages_->boxes[0].icon, MessageService::Icon::Question);
+        QVERIFY2(messages_->boxes[0].text.contains(QStringLiteral("good.partial.mct")), qPrintable(messages_->boxes[0].text));
+        QCOMPARE(read(good) == "a good file", answer != QMessageBox::Yes);
+        QCOMPARE(QFile::exists(TempPath(QStringLiteral("good.partial.mct"))), answer == QMessageBox::No);
+    }
+    // Complete data replaces the file without a question.
+    QVERIFY(OpenDump(MemoryImage(*card_), QStringLiteral("complete.mct")));
+    messages_->clear();
+    Button(QStringLiteral("保存文件"))->click();
+    QVERIFY2(messages_->boxes.isEmpty(), qPrintable(messages_->lastText()));
+    QVERIFY(read(good) != "a good file");
 }
 
 void WholeCardPageTest::compareMarksTheChangedBytes() {
