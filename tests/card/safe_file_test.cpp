@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class SafeFileTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         char dir[] = "/tmp/zelkor-safe-file-XXXXXX";
         ASSERT_NE(::mkdtemp(dir), nullptr);

@@ -116,7 +116,7 @@ TEST_F(CliFilesTest, UnusableOutputsAreRefusedBeforeTheCardIsTouched) {
     fs::permissions(Path("readonly.mct"), fs::perms::owner_read);
     fs::create_directory(Path("folder.mct"));
     const std::string long_name = Path(std::string(250, 'n') + ".mct");
-    for (const std::string output : {Path("readonly.mct"), Path("folder.mct"), Path("missing/card.mct"), long_name}) {
+    for (const std::string &output : {Path("readonly.mct"), Path("folder.mct"), Path("missing/card.mct"), long_name}) {
         for (std::vector<std::string> args : {std::vector<std::string>{"dump", "-p", kPortText, "-o"},
                                               std::vector<std::string>{"keys", "-p", kPortText, "-o"},
                                               std::vector<std::string>{"convert", Path("source.mct")}}) {
