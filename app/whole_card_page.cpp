@@ -19,13 +19,15 @@
 #include "card/card_dump.h"
 #include "card/dump_diff.h"
 #include "card/dump_formats.h"
+#include "card/hex.h"
 #include "card/key_files.h"
 #include "card/reader_card_link.h"
 #include "card/safe_file.h"
+#include "card/ultralight_formats.h"
 #include "message_service.h"
 #include "page_controls.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
+#include "parvex_state.h"
+#include "ultralight_page_view.h"
 #include "whole_card_dump_view.h"
 #include "whole_card_sector_map.h"
 #include "whole_card_text.h"
@@ -39,10 +41,10 @@ const QString kCaption = QStringLiteral("整卡");
 // are likely to use it.
 constexpr card::Key kProgramDefaultKey = {0x5A, 0x3C, 0x96, 0xE1, 0x0F, 0x7B};
 const QString kDumpFilter = QStringLiteral(
-    "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
-    "Flipper NFC (*.nfc);;所有文件 (*)");
+    "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc *.eml);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
+    "Flipper NFC (*.nfc);;Proxmark3 EML (*.eml);;所有文件 (*)");
 const QString kSaveFilter =
-    QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc)");
+    QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc);;Proxmark3 EML (*.eml)");
 
 // Card work goes through the session the serial panel has opened.
 std::unique_ptr<card::CardLink> NewLibraryCardLink() {
@@ -99,7 +101,7 @@ std::string LocalPath(const QString &path) { return QFile::encodeName(path).toSt
 
 }  // namespace
 
-CWholeCardPage::CWholeCardPage(QWidget *parent) : QWidget(parent) {
+CWholeCardPage::CWholeCardPage(CParvexState &state, QWidget *parent) : QWidget(parent), m_state(state) {
     BuildLayout();
     const auto builtin = card::BuiltinKeys();
     AddDictionaryItem({QStringLiteral("内置密钥"), {builtin.begin(), builtin.end()}});
@@ -158,6 +160,10 @@ void CWholeCardPage::BuildLayout() {
     auto *middle = new QHBoxLayout;
     middle->addWidget(m_pSectorMap, 0, Qt::AlignTop);
     middle->addWidget(m_pDumpView, 1);
+    m_pPageView = new CPageView(this);
+    SetControlId(m_pPageView, 1215);
+    m_pPageView->hide();
+    middle->addWidget(m_pPageView, 1);
     outer->addLayout(middle, 1);
 
     m_pRead = Button(this, 1208, QStringLiteral("读整卡"));
@@ -269,9 +275,7 @@ void CWholeCardPage::ShowKeysSoFar(const std::vector<card::SectorKeys> &keys) {
 }
 
 bool CWholeCardPage::CheckPort() {
-    if (theApp.m_bPortOpen) return true;
-    ShowError(this, QStringLiteral("请先打开读卡器串口"), QStringLiteral("串口设置"));
-    return false;
+    return CheckPortOpen(m_state, this);
 }
 
 bool CWholeCardPage::StartCardWork(CCardWorker::Job job) {
@@ -287,7 +291,7 @@ void CWholeCardPage::SetWorking(bool working) {
                                                              m_pOpen, m_pSave, m_pCompare, m_pDictionaries})
         control->setEnabled(!working);
     m_pStop->setEnabled(working);
-    if (m_pParent != nullptr) m_pParent->SetCardWorkRunning(working);
+    m_state.SetBusy(working);
     if (working) {
         m_strStage.clear();
         m_pProgress->setRange(0, 0);
@@ -302,6 +306,7 @@ void CWholeCardPage::SetWorking(bool working) {
         m_pProgress->setValue(stopped ? 0 : 1);
         m_pProgress->setFormat(stopped ? QStringLiteral("已停止") : QStringLiteral("已结束"));
         if (stop_had_focus) m_pSearch->setFocus();
+        ShowFamilyControls();
     }
 }
 
@@ -390,6 +395,8 @@ void CWholeCardPage::OnReadCard() {
                                      std::stop_token stop) -> CCardWorker::Continuation {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
         const std::optional<card::CardIdentity> identity = link->Identify();
+        if (identity && identity->type_code == card::kUltraLightTypeCode)
+            return ReadUltraLightOnWorker(*link, *identity, sink, stop);
         if (!identity || !identity->kind) return [this, identity] { ShowNoCard(identity); };
         // Keys found before are tried first, so each sector costs one try
         // when they still fit, and a card whose keys changed is still read.
@@ -412,15 +419,21 @@ void CWholeCardPage::TakeDump(card::CardImage image, bool cancelled) {
 }
 
 void CWholeCardPage::ShowImage(card::CardImage image) {
+    m_ultralight.reset();
     m_image = std::move(image);
     m_pSectorMap->ShowKeys(m_image->keys);
     m_pDumpView->ShowImage(*m_image);
+    ShowFamilyControls();
 }
 
 // ---- Restore ----------------------------------------------------------------
 
 void CWholeCardPage::OnWriteCard() {
     if (!CheckPort()) return;
+    if (m_ultralight) {
+        ShowError(this, QStringLiteral("UltraLight 类卡片请用命令行程序 zelkor restore 写入"), QStringLiteral("写整卡"));
+        return;
+    }
     if (!m_image || m_image->KnownBlockCount() == 0) {
         ShowError(this, QStringLiteral("没有可写入的卡数据，请先读整卡或打开文件"), QStringLiteral("写整卡"));
         return;
@@ -507,16 +520,11 @@ void CWholeCardPage::ReportRestore(const card::RestoreReport &report) {
 
 // ---- Files ------------------------------------------------------------------
 
-std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &caption, QString *path) {
+std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &caption, QString *path,
+                                                            std::optional<card::UltraLightImage> *pages) {
     *path = MessageService::Instance().OpenFileName(this, caption, kDumpFilter);
     if (path->isEmpty()) return std::nullopt;
     const std::string name = FileName(*path).toStdString();
-    const std::optional<card::DumpFormat> format = card::FormatForPath(name);
-    if (!format) {
-        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json 或 .nfc 文件").arg(FileName(*path)),
-                  caption);
-        return std::nullopt;
-    }
     std::string bytes;
     try {
         bytes = card::ReadInputFile(LocalPath(*path));
@@ -524,8 +532,21 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
         ShowError(this, QStringLiteral("无法打开文件：%1\n%2").arg(QDir::toNativeSeparators(*path), FileErrorText(error)), caption);
         return std::nullopt;
     }
+    // A file whose extension names no format is known by its contents.
+    std::optional<card::DumpFormat> format = card::FormatForPath(name);
+    if (!format) format = card::FormatOfContents(bytes);
+    if (!format) {
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(*path)),
+                  caption);
+        return std::nullopt;
+    }
     try {
-        return card::ParseDump(bytes, *format, name);
+        const std::string_view contents(bytes);
+        if (card::IsUltraLightDump(contents, *format)) {
+            *pages = card::ParseUltraLightDump(contents, *format, name);
+            return std::nullopt;
+        }
+        return card::ParseDump(contents, *format, name);
     } catch (const card::FileError &error) {
         ShowError(this, QStringLiteral("文件内容有错误：\n%1").arg(FileErrorText(error)), caption);
     }
@@ -534,7 +555,14 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
 
 void CWholeCardPage::OnOpenFile() {
     QString path;
-    std::optional<card::CardImage> image = ReadDumpFile(QStringLiteral("打开文件"), &path);
+    std::optional<card::UltraLightImage> pages;
+    std::optional<card::CardImage> image = ReadDumpFile(QStringLiteral("打开文件"), &path, &pages);
+    if (pages) {
+        const int known = pages->KnownPageCount();
+        ShowUltraLight(std::move(*pages));
+        ShowStatus(QStringLiteral("已打开 %1：%2 页已知").arg(FileName(path)).arg(known));
+        return;
+    }
     if (!image) return;
     const int known = image->KnownBlockCount();
     ShowImage(std::move(*image));
@@ -542,6 +570,11 @@ void CWholeCardPage::OnOpenFile() {
 }
 
 void CWholeCardPage::OnSaveFile() {
+    if (m_ultralight) {
+        const QString path = MessageService::Instance().SaveFileName(this, QStringLiteral("保存文件"), kSaveFilter);
+        if (!path.isEmpty()) SaveUltraLight(path);
+        return;
+    }
     if (!m_image) {
         ShowError(this, QStringLiteral("没有可保存的卡数据，请先读整卡或打开文件"), QStringLiteral("保存文件"));
         return;
@@ -550,25 +583,25 @@ void CWholeCardPage::OnSaveFile() {
     if (path.isEmpty()) return;
     const std::optional<card::DumpFormat> format = card::FormatForPath(FileName(path).toStdString());
     if (!format) {
-        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json 或 .nfc 文件").arg(FileName(path)),
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(path)),
                   QStringLiteral("保存文件"));
         return;
     }
     QString target = path;
-    if (!ChooseTargetForIncomplete(&target)) return;
+    if (!ChooseTargetForIncomplete(&target, m_image->KnownBlockCount(), m_image->block_count(), m_image->partial,
+                                   QStringLiteral("块")))
+        return;
     std::vector<std::string> warnings;
     const std::string contents = card::WriteDump(*m_image, *format, &warnings);
-    try {
-        card::ReplaceFileContents(LocalPath(target), contents);
-    } catch (const card::FileError &error) {
-        ShowError(this, QStringLiteral("无法保存文件：%1\n%2").arg(QDir::toNativeSeparators(target), FileErrorText(error)),
-                  QStringLiteral("保存文件"));
-        return;
-    }
+    if (!WriteSavedFile(target, contents)) return;
     QString text = QStringLiteral("已保存 %1").arg(FileName(target));
-    if (!warnings.empty()) {
+    const bool uid_lost = !card::FormatHoldsUid(*format, *m_image);
+    if (!warnings.empty() || uid_lost) {
         QStringList lines;
         for (const std::string &warning : warnings) lines << ToolkitWords(warning);
+        if (uid_lost)
+            lines << QStringLiteral("卡号 %1 没有保存：这种文件只能以厂商块的 4 字节卡号和校验字节保存卡号")
+                         .arg(QString::fromStdString(card::ToHex(m_image->uid)));
         text += QStringLiteral("\n注意：") + lines.join(QLatin1Char('\n'));
         MessageService::Instance().Show(this, text, QStringLiteral("保存文件"), MessageService::Icon::Warning);
     }
@@ -577,17 +610,17 @@ void CWholeCardPage::OnSaveFile() {
 
 // Incomplete data never silently replaces an existing file: the operator
 // chooses between replacing it and saving beside it as NAME.partial.EXT.
-bool CWholeCardPage::ChooseTargetForIncomplete(QString *path) {
-    const bool incomplete = m_image->partial || m_image->KnownBlockCount() < m_image->block_count();
+bool CWholeCardPage::ChooseTargetForIncomplete(QString *path, int known, int total, bool partial, const QString &unit) {
+    const bool incomplete = partial || known < total;
     if (!incomplete || !card::OutputExists(LocalPath(*path))) return true;
     const QString beside = QString::fromStdString(card::PartialPathFor(path->toStdString()));
     const auto answer = MessageService::Instance().Show(
         this,
-        QStringLiteral("当前数据不完整（%1/%2 块已知），而 %3 已存在。\n\n"
-                       "是：覆盖原文件\n否：另存为 %4，原文件保持不变")
-            .arg(m_image->KnownBlockCount())
-            .arg(m_image->block_count())
-            .arg(FileName(*path), FileName(beside)),
+        QStringLiteral("当前数据不完整（%1/%2 %3已知），而 %4 已存在。\n\n"
+                       "是：覆盖原文件\n否：另存为 %5，原文件保持不变")
+            .arg(known)
+            .arg(total)
+            .arg(unit, FileName(*path), FileName(beside)),
         QStringLiteral("保存文件"), MessageService::Icon::Question,
         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::No);
     if (answer == QMessageBox::Cancel) return false;
@@ -595,15 +628,38 @@ bool CWholeCardPage::ChooseTargetForIncomplete(QString *path) {
     return true;
 }
 
+bool CWholeCardPage::WriteSavedFile(const QString &path, std::string_view contents) {
+    try {
+        card::ReplaceFileContents(LocalPath(path), contents);
+        return true;
+    } catch (const card::FileError &error) {
+        ShowError(this, QStringLiteral("无法保存文件：%1\n%2").arg(QDir::toNativeSeparators(path), FileErrorText(error)),
+                  QStringLiteral("保存文件"));
+    }
+    return false;
+}
+
 void CWholeCardPage::OnCompareFile() {
+    if (m_ultralight) {
+        QString path;
+        std::optional<card::UltraLightImage> pages;
+        const std::optional<card::CardImage> classic = ReadDumpFile(QStringLiteral("比较文件"), &path, &pages);
+        if (pages) CompareUltraLight(*pages, path);
+        if (classic) ShowStatus(QStringLiteral("与 %1 比较：卡片类型不同").arg(FileName(path)));
+        return;
+    }
     if (!m_image) {
         ShowError(this, QStringLiteral("没有可比较的卡数据，请先读整卡或打开文件"), QStringLiteral("比较文件"));
         return;
     }
     QString path;
-    const std::optional<card::CardImage> other = ReadDumpFile(QStringLiteral("比较文件"), &path);
+    std::optional<card::UltraLightImage> pages;
+    const std::optional<card::CardImage> other = ReadDumpFile(QStringLiteral("比较文件"), &path, &pages);
+    if (pages) ShowStatus(QStringLiteral("与 %1 比较：卡片类型不同").arg(FileName(path)));
     if (!other) return;
-    const card::DumpDifference difference = card::DiffDumps(*m_image, *other);
+    // A file without a UID (.mct, .bin, .eml) differs in nothing for that.
+    const bool uids_held = !m_image->uid.empty() && !other->uid.empty();
+    const card::DumpDifference difference = card::DiffDumps(*m_image, *other, uids_held);
     std::vector<card::ByteMask> masks(static_cast<size_t>(m_image->block_count()), 0);
     QList<int> blocks;
     for (const card::BlockDifference &block : difference.blocks) {
@@ -616,5 +672,6 @@ void CWholeCardPage::OnCompareFile() {
     if (!blocks.isEmpty()) text += QStringLiteral("：") + BlockRanges(blocks);
     if (difference.kinds_differ) text += QStringLiteral("；卡片容量不同");
     if (difference.uids_differ) text += QStringLiteral("；卡号不同");
+    if (!uids_held && m_image->uid != other->uid) text += QStringLiteral("；卡号未比较（有一方没有卡号）");
     ShowStatus(text);
 }

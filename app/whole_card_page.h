@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "card/card_image.h"
@@ -18,10 +19,12 @@
 #include "card/progress.h"
 #include "card/key_search.h"
 #include "card/restore.h"
+#include "card/ultralight_card.h"
 #include "whole_card_worker.h"
 
 class CDumpView;
-class CParvexDlg;
+class CPageView;
+class CParvexState;
 class CSectorMap;
 class QCheckBox;
 class QLabel;
@@ -32,10 +35,11 @@ class QPushButton;
 class CWholeCardPage : public QWidget {
     Q_OBJECT
 public:
-    explicit CWholeCardPage(QWidget *parent = nullptr);
+    // Holds the state's busy flag while its card work runs.
+    explicit CWholeCardPage(CParvexState &state, QWidget *parent = nullptr);
     ~CWholeCardPage() override;
-    // Back pointer to the main dialog, set before the page is shown.
-    CParvexDlg *m_pParent = nullptr;
+    // The window the page works for, set before the page is shown.
+    QWidget *m_pParent = nullptr;
 
     // Button handlers.
     void OnAddDictionary();
@@ -45,7 +49,11 @@ public:
     void OnWriteCard();
     void OnOpenFile();
     void OnSaveFile();
-    bool ChooseTargetForIncomplete(QString *path);
+    // `unit` names what `known` and `total` count (块, 页).
+    bool ChooseTargetForIncomplete(QString *path, int known, int total, bool partial, const QString &unit);
+    // Replaces the file through the toolkit's safe replacement; false (and
+    // the operator told why) when that failed.
+    bool WriteSavedFile(const QString &path, std::string_view contents);
     void OnCompareFile();
 
     // Asks running card work to stop after its current card operation.
@@ -54,12 +62,15 @@ public:
 
     // The dump shown, if any.
     const std::optional<zelkor::card::CardImage> &shownImage() const { return m_image; }
+    // The pages shown of a card of the UltraLight family, if any.
+    const std::optional<zelkor::card::UltraLightImage> &shownPages() const { return m_ultralight; }
 
 signals:
     // Card work has ended and the window's controls are back.
     void cardWorkFinished();
 
 private:
+    CParvexState &m_state;
     struct Dictionary {
         QString name;
         std::vector<zelkor::card::Key> keys;
@@ -90,7 +101,18 @@ private:
     void ReportRestore(const zelkor::card::RestoreReport &report);
 
     void ShowImage(zelkor::card::CardImage image);
-    std::optional<zelkor::card::CardImage> ReadDumpFile(const QString &caption, QString *path);
+    // A file of the UltraLight family goes into `pages` instead.
+    std::optional<zelkor::card::CardImage> ReadDumpFile(const QString &caption, QString *path,
+                                                        std::optional<zelkor::card::UltraLightImage> *pages);
+
+    // The UltraLight family (whole_card_ultralight.cpp).
+    CCardWorker::Continuation ReadUltraLightOnWorker(zelkor::card::CardLink &link, const zelkor::card::CardIdentity &identity,
+                                                     const CCardWorker::ProgressSink &sink, std::stop_token stop);
+    void TakeUltraLight(const zelkor::card::UltraLightRead &read);
+    void ShowUltraLight(zelkor::card::UltraLightImage image);
+    void ShowFamilyControls();
+    void SaveUltraLight(const QString &path);
+    void CompareUltraLight(const zelkor::card::UltraLightImage &other, const QString &path);
 
     QListWidget *m_pDictionaries = nullptr;
     QPushButton *m_pAddDictionary = nullptr;
@@ -99,6 +121,7 @@ private:
     QProgressBar *m_pProgress = nullptr;
     CSectorMap *m_pSectorMap = nullptr;
     CDumpView *m_pDumpView = nullptr;
+    CPageView *m_pPageView = nullptr;
     QPushButton *m_pRead = nullptr;
     QPushButton *m_pWrite = nullptr;
     QCheckBox *m_pTrailers = nullptr;
@@ -109,6 +132,7 @@ private:
 
     std::vector<Dictionary> m_dictionaries;  // item i of m_pDictionaries
     std::optional<zelkor::card::CardImage> m_image;
+    std::optional<zelkor::card::UltraLightImage> m_ultralight;  // shown instead of m_image
     QString m_strStage;
     QElapsedTimer m_stageTimer;
 

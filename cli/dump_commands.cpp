@@ -9,6 +9,7 @@
 #include "card/key_files.h"
 #include "card/restore.h"
 #include "card/safe_file.h"
+#include "card/ultralight_formats.h"
 #include "card_text.h"
 #include "dump_files.h"
 #include "commands.h"
@@ -16,6 +17,7 @@
 #include "output_files.h"
 #include "progress_display.h"
 #include "reader_access.h"
+#include "ultralight_commands.h"
 
 namespace zelkor::cli {
 namespace {
@@ -74,12 +76,14 @@ DumpTarget ChooseDumpTarget(const DumpOptions &options, const card::CardImage &i
 
 int RunDump(Program &program, const DumpOptions &options) {
     if (!card::FormatForPath(options.output)) {
-        throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
+        throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json .nfc or .eml)");
     }
     const LoadedKeys keys = LoadKeySources(options.sources, true);
     CheckWritable(options.output);
     ReaderAccess reader(options.reader);
-    const card::CardIdentity identity = reader.IdentifyClassic();
+    const card::CardIdentity identity = reader.Identify();
+    if (IsUltraLightCard(identity)) return RunUltraLightDump(program, reader, identity, options.output, !options.fill_unknown.empty());
+    ReaderAccess::RequireClassic(identity);
     program.Note(IdentityText(identity));
     const card::CardImage image = ReadWholeCard(program, reader, identity, keys);
     const bool complete = IsCompleteRead(image);
@@ -94,6 +98,7 @@ int RunDump(Program &program, const DumpOptions &options) {
     }
     const SavedResult saved = SaveCardResult(program, target.path, contents,
                                              complete || target.forced_beside);  // already beside the output
+    if (const std::string uid = UidLossWarning(target.path, image); !uid.empty()) warnings.push_back(uid);
     const std::string written = saved.path.empty() ? std::string("standard output") : saved.path;
     for (const auto &warning : warnings) program.Note(written + ": " + warning);
     const std::string counts = std::to_string(image.KnownBlockCount()) + " of " +
@@ -179,6 +184,10 @@ card::RestoreReport WritePlan(Program &program, ReaderAccess &reader, const card
 
 int RunRestore(Program &program, const RestoreOptions &options) {
     // Every file is read before the card is touched.
+    if (const auto ultralight = card::LoadUltraLightDumpIfAny(options.input)) {
+        return RunUltraLightRestore(program, *ultralight, options.reader,
+                                    {options.force, options.dry_run, options.trailers});
+    }
     const card::CardImage file = LoadDumpFile(options.input);
     const LoadedKeys keys = LoadKeySources(options.sources, true, KeysOfImage(file));
     ReaderAccess reader(options.reader);
@@ -222,7 +231,7 @@ int RunRestore(Program &program, const RestoreOptions &options) {
 void AddDumpCommand(Program &program) {
     auto options = std::make_shared<DumpOptions>();
     CLI::App *command = program.app().add_subcommand(
-        "dump", "Read every block the keys open into a file (.mct .bin .mfd .json .nfc)");
+        "dump", "Read every block the keys open into a file (.mct .bin .mfd .json .nfc .eml)");
     AddReaderOptions(program, command, options->reader);
     AddKeySourceOptions(command, options->sources);
     command->add_option("-o,--output", options->output,

@@ -2,6 +2,7 @@
 
 #include "card/card_layout.h"
 #include "card/dump_formats.h"
+#include "card/hex.h"
 #include "platform.h"
 
 namespace zelkor::cli {
@@ -47,6 +48,17 @@ void AddFillUnknownOption(CLI::App *command, std::string &fill) {
                      "without it such a file is refused")
         ->check(CLI::IsMember({"zeros"}))
         ->type_name("zeros");
+}
+
+bool DumpFileHoldsUid(const std::string &path, const card::CardImage &loaded) {
+    return !loaded.uid.empty() || card::FormatHasUidField(card::DumpFormatOfFile(path));
+}
+
+std::string UidLossWarning(const std::string &path, const card::CardImage &image) {
+    const auto format = card::FormatForPath(path);
+    if (!format || card::FormatHoldsUid(*format, image)) return {};
+    return "UID " + card::ToHex(image.uid) + " not kept: a ." + std::string(card::FormatName(*format)) +
+           " file holds a UID only as the 4 bytes and check byte of block 0";
 }
 
 }  // namespace zelkor::cli

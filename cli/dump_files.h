@@ -27,4 +27,12 @@ bool IsCompleteRead(const card::CardImage &image);
 // means none may be filled.
 void AddFillUnknownOption(CLI::App *command, std::string &fill);
 
+// Whether the file at `path` keeps a UID: its format has a field for one, or
+// the UID was found in its manufacturer block.
+bool DumpFileHoldsUid(const std::string &path, const card::CardImage &loaded);
+
+// The warning for writing `image` to `path` in a format that cannot keep its
+// UID; empty when it can.
+std::string UidLossWarning(const std::string &path, const card::CardImage &image);
+
 }  // namespace zelkor::cli

@@ -49,6 +49,24 @@ bool EverySectorOpened(const card::KeySearchResult &result, int sectors) {
                        [](const card::SectorKeys &keys) { return keys.a || keys.b; });
 }
 
+bool IsKeyBinaryFile(const std::string &path) {
+    const auto format = card::FormatForPath(path);
+    return format == card::DumpFormat::Bin;
+}
+
+// The binary key file has no mark for a key not found.
+void NoteKeysWrittenAsZeros(Program &program, const std::vector<card::SectorKeys> &keys) {
+    for (const card::KeyType type : {card::KeyType::A, card::KeyType::B}) {
+        std::string sectors;
+        for (std::size_t sector = 0; sector < keys.size(); ++sector) {
+            if (!keys[sector].Of(type)) sectors += (sectors.empty() ? "" : ", ") + std::to_string(sector);
+        }
+        if (!sectors.empty())
+            program.Note(std::string("key ") + card::KeyLetter(type) + " not found in sectors " + sectors +
+                         ": written as zeros (a .bin key file cannot mark it)");
+    }
+}
+
 int RunKeys(Program &program, const KeysOptions &options) {
     const LoadedKeys keys = LoadKeySources(options.sources, false);
     if (!options.output.empty()) CheckWritable(options.output);
@@ -70,7 +88,11 @@ int RunKeys(Program &program, const KeysOptions &options) {
         return status;
     }
     const bool complete = !partial && EverySectorOpened(result, card::SectorCount(*identity.kind));
-    const SavedResult saved = SaveCardResult(program, options.output, map, complete);
+    const bool binary = IsKeyBinaryFile(options.output);
+    if (binary) NoteKeysWrittenAsZeros(program, result.keys);
+    // Should saving fail, the keys found still reach standard output as text.
+    const SavedResult saved =
+        SaveCardResult(program, options.output, binary ? card::WriteKeyBinary(result.keys) : map, complete, map);
     if (!saved.saved_as_asked) return ExitStatusAfterSaving(saved, status);
     program.Note("wrote " + saved.path + (partial ? " (partial)" : ""));
     if (program.json()) {
@@ -91,7 +113,8 @@ void AddKeysCommand(Program &program) {
         "keys", "Find key A and key B of every sector (built-in keys and -k dictionaries)");
     AddReaderOptions(program, command, options->reader);
     AddKeySourceOptions(command, options->sources);
-    command->add_option("-o,--output", options->output, "Write the key map (JSON) into FILE instead of standard output")
+    command->add_option("-o,--output", options->output, "Write the key map into FILE instead of standard output: JSON, or the binary key file for a .bin "
+                        "(key A of every sector, then key B, 6 bytes each)")
         ->type_name("FILE");
     program.AddJsonOption(command);
     program.Register(command, [&program, options] { return RunKeys(program, *options); });

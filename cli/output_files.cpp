@@ -41,7 +41,8 @@ std::string FileErrorText(const card::FileError &error) {
     return error.what();
 }
 
-SavedResult SaveCardResult(Program &program, const std::string &output, std::string_view contents, bool complete) {
+SavedResult SaveCardResult(Program &program, const std::string &output, std::string_view contents, bool complete,
+                           std::string_view shown_instead) {
     SavedResult saved;
     saved.beside = !complete && card::OutputExists(output);
     saved.path = saved.beside ? card::PartialPathFor(output) : output;
@@ -62,7 +63,7 @@ SavedResult SaveCardResult(Program &program, const std::string &output, std::str
     } catch (const card::FileError &error) {
         program.Note("zelkor: " + FileErrorText(error) + "; the result follows on standard output");
         saved.path.clear();
-        program.Result(contents);
+        program.Result(shown_instead.empty() ? contents : shown_instead);
     }
     return saved;
 }

@@ -23,8 +23,10 @@ struct SavedResult {
 
 // Saves `contents` for `output`: a complete result over it, an incomplete one
 // over it only when nothing was there, else beside it. Never throws for a
-// file problem: the result then goes to a fallback file or to standard output.
-SavedResult SaveCardResult(Program &program, const std::string &output, std::string_view contents, bool complete);
+// file problem: the result then goes to a fallback file or to standard output
+// (as `shown_instead` when given: a binary file's text form).
+SavedResult SaveCardResult(Program &program, const std::string &output, std::string_view contents, bool complete,
+                           std::string_view shown_instead = {});
 
 // `status` when the result was saved as asked (beside the output included),
 // else kExitSaveFailed.

@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 
+#include "capture/trace_capture.h"
 #include "card/dump_formats.h"
 #include "card/safe_file.h"
 #include "output_files.h"
@@ -13,7 +14,7 @@
 namespace zelkor::cli {
 
 struct Program::Capture {
-    platform::OutputCapture output;
+    capture::TraceCapture output;
     std::optional<TraceRouter> router;
 };
 
@@ -41,7 +42,10 @@ void Program::AddTraceOptions(CLI::App *command) {
         ->type_name("FILE");
 }
 
-void Program::Result(std::string_view text) { capture_->output.WriteResult(text); }
+void Program::Result(std::string_view text) {
+    const int descriptor = capture_->output.active() ? capture_->output.original_descriptor() : 1;
+    platform::WriteTo(descriptor, text);
+}
 
 void CheckWritable(const std::string &path) { card::CheckOutputFile(path); }
 
@@ -108,10 +112,10 @@ int Program::RunCommand(const CLI::App &command, const std::function<int()> &run
     // The trace file is created with the first trace line, which comes only
     // after the command has checked its arguments and files.
     capture_->router.emplace(*console_, verbose_, trace_file_);
-    std::string error;
+    capture::StartError error;
     if (!capture_->output.Start([router = &*capture_->router](std::string_view bytes) { router->Accept(bytes); },
-                                &error)) {
-        Note("zelkor: " + error);
+                                {}, &error)) {
+        Note("zelkor: " + CaptureFailureText(error));
         return kExitFailure;
     }
     int status = kExitFailure;

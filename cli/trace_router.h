@@ -7,8 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "capture/gbk_decoder.h"
+#include "capture/line_splitter.h"
+#include "capture/trace_capture.h"
 #include "console.h"
-#include "platform.h"
 
 namespace zelkor::cli {
 
@@ -33,8 +35,11 @@ private:
     std::string file_path_;
     std::ofstream file_;
     bool file_failed_ = false;
-    platform::GbkToUtf8 decoder_;
-    std::string partial_line_;
+    capture::GbkToUtf8 decoder_;
+    capture::LineSplitter lines_;
 };
+
+// Why the trace could not be captured, for a note.
+std::string CaptureFailureText(const capture::StartError &error);
 
 }  // namespace zelkor::cli
