@@ -10,7 +10,6 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -23,9 +22,10 @@
 #include "card/hex.h"
 #include "card/key_files.h"
 #include "card/reader_card_link.h"
+#include "card/safe_file.h"
+#include "card/ultralight_formats.h"
 #include "message_service.h"
 #include "page_controls.h"
-#include "card/ultralight_formats.h"
 #include "parvex_state.h"
 #include "ultralight_page_view.h"
 #include "whole_card_dump_view.h"
@@ -73,7 +73,31 @@ int KnownKeyCount(const std::vector<card::SectorKeys> &keys) {
 
 QString FileName(const QString &path) { return QFileInfo(path).fileName(); }
 
-QString FileErrorText(const std::exception &error) { return QString::fromUtf8(error.what()); }
+// The page's words for a file the toolkit could not use.
+QString FileAccessText(const card::FileAccessError &error) {
+    switch (error.fault()) {
+    case card::FileFault::NotFound: return QStringLiteral("文件不存在");
+    case card::FileFault::NotRegularFile: return QStringLiteral("不是普通文件");
+    case card::FileFault::IsDirectory: return QStringLiteral("这是一个文件夹");
+    case card::FileFault::TooLarge: return QStringLiteral("文件超过 %1 MiB").arg(error.limit() / (1024 * 1024));
+    case card::FileFault::CannotRead: return QStringLiteral("无法读取");
+    case card::FileFault::OutOfMemory: return QStringLiteral("内存不足");
+    case card::FileFault::DirectoryMissing: return QStringLiteral("文件夹不存在");
+    case card::FileFault::DirectoryNotWritable: return QStringLiteral("文件夹不允许写入");
+    case card::FileFault::ReadOnly: return QStringLiteral("文件是只读的");
+    case card::FileFault::NameTooLong: return QStringLiteral("文件名太长");
+    case card::FileFault::CannotWrite: return QStringLiteral("写入失败（磁盘可能已满）");
+    case card::FileFault::CannotReplace: return QStringLiteral("无法替换原文件");
+    }
+    return QString::fromUtf8(error.what());
+}
+
+QString FileErrorText(const std::exception &error) {
+    if (const auto *access = dynamic_cast<const card::FileAccessError *>(&error)) return FileAccessText(*access);
+    return QString::fromUtf8(error.what());
+}
+
+std::string LocalPath(const QString &path) { return QFile::encodeName(path).toStdString(); }
 
 }  // namespace
 
@@ -197,16 +221,16 @@ void CWholeCardPage::OnAddDictionary() {
     const QString path = MessageService::Instance().OpenFileName(
         this, QStringLiteral("添加字典"), QStringLiteral("密钥字典 (*.dic *.keys *.txt);;所有文件 (*)"));
     if (path.isEmpty()) return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowError(this, QStringLiteral("无法打开字典文件：%1\n%2").arg(QDir::toNativeSeparators(path), file.errorString()),
+    std::string text;
+    try {
+        text = card::ReadInputFile(LocalPath(path));
+    } catch (const card::FileError &error) {
+        ShowError(this, QStringLiteral("无法打开字典文件：%1\n%2").arg(QDir::toNativeSeparators(path), FileErrorText(error)),
                   QStringLiteral("添加字典"));
         return;
     }
-    const QByteArray text = file.readAll();
     try {
-        const std::vector<card::Key> keys = card::ParseKeyDictionary(
-            std::string_view(text.constData(), static_cast<size_t>(text.size())), FileName(path).toStdString());
+        const std::vector<card::Key> keys = card::ParseKeyDictionary(text, FileName(path).toStdString());
         AddDictionaryItem({FileName(path), keys});
         m_pDictionaries->item(m_pDictionaries->count() - 1)->setToolTip(QDir::toNativeSeparators(path));
     } catch (const card::FileError &error) {
@@ -501,20 +525,23 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
     *path = MessageService::Instance().OpenFileName(this, caption, kDumpFilter);
     if (path->isEmpty()) return std::nullopt;
     const std::string name = FileName(*path).toStdString();
-    const std::optional<card::DumpFormat> format = card::FormatForPath(name);
+    std::string bytes;
+    try {
+        bytes = card::ReadInputFile(LocalPath(*path));
+    } catch (const card::FileError &error) {
+        ShowError(this, QStringLiteral("无法打开文件：%1\n%2").arg(QDir::toNativeSeparators(*path), FileErrorText(error)), caption);
+        return std::nullopt;
+    }
+    // A file whose extension names no format is known by its contents.
+    std::optional<card::DumpFormat> format = card::FormatForPath(name);
+    if (!format) format = card::FormatOfContents(bytes);
     if (!format) {
         ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(*path)),
                   caption);
         return std::nullopt;
     }
-    QFile file(*path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowError(this, QStringLiteral("无法打开文件：%1\n%2").arg(QDir::toNativeSeparators(*path), file.errorString()), caption);
-        return std::nullopt;
-    }
-    const QByteArray bytes = file.readAll();
     try {
-        const std::string_view contents(bytes.constData(), static_cast<size_t>(bytes.size()));
+        const std::string_view contents(bytes);
         if (card::IsUltraLightDump(contents, *format)) {
             *pages = card::ParseUltraLightDump(contents, *format, name);
             return std::nullopt;
@@ -560,16 +587,14 @@ void CWholeCardPage::OnSaveFile() {
                   QStringLiteral("保存文件"));
         return;
     }
+    QString target = path;
+    if (!ChooseTargetForIncomplete(&target, m_image->KnownBlockCount(), m_image->block_count(), m_image->partial,
+                                   QStringLiteral("块")))
+        return;
     std::vector<std::string> warnings;
     const std::string contents = card::WriteDump(*m_image, *format, &warnings);
-    QSaveFile file(path);
-    const auto size = static_cast<qint64>(contents.size());
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents.data(), size) != size || !file.commit()) {
-        ShowError(this, QStringLiteral("无法保存文件：%1\n%2").arg(QDir::toNativeSeparators(path), file.errorString()),
-                  QStringLiteral("保存文件"));
-        return;
-    }
-    QString text = QStringLiteral("已保存 %1").arg(FileName(path));
+    if (!WriteSavedFile(target, contents)) return;
+    QString text = QStringLiteral("已保存 %1").arg(FileName(target));
     const bool uid_lost = !card::FormatHoldsUid(*format, *m_image);
     if (!warnings.empty() || uid_lost) {
         QStringList lines;
@@ -581,6 +606,37 @@ void CWholeCardPage::OnSaveFile() {
         MessageService::Instance().Show(this, text, QStringLiteral("保存文件"), MessageService::Icon::Warning);
     }
     ShowStatus(text);
+}
+
+// Incomplete data never silently replaces an existing file: the operator
+// chooses between replacing it and saving beside it as NAME.partial.EXT.
+bool CWholeCardPage::ChooseTargetForIncomplete(QString *path, int known, int total, bool partial, const QString &unit) {
+    const bool incomplete = partial || known < total;
+    if (!incomplete || !card::OutputExists(LocalPath(*path))) return true;
+    const QString beside = QString::fromStdString(card::PartialPathFor(path->toStdString()));
+    const auto answer = MessageService::Instance().Show(
+        this,
+        QStringLiteral("当前数据不完整（%1/%2 %3已知），而 %4 已存在。\n\n"
+                       "是：覆盖原文件\n否：另存为 %5，原文件保持不变")
+            .arg(known)
+            .arg(total)
+            .arg(unit, FileName(*path), FileName(beside)),
+        QStringLiteral("保存文件"), MessageService::Icon::Question,
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::No);
+    if (answer == QMessageBox::Cancel) return false;
+    if (answer == QMessageBox::No) *path = beside;
+    return true;
+}
+
+bool CWholeCardPage::WriteSavedFile(const QString &path, std::string_view contents) {
+    try {
+        card::ReplaceFileContents(LocalPath(path), contents);
+        return true;
+    } catch (const card::FileError &error) {
+        ShowError(this, QStringLiteral("无法保存文件：%1\n%2").arg(QDir::toNativeSeparators(path), FileErrorText(error)),
+                  QStringLiteral("保存文件"));
+    }
+    return false;
 }
 
 void CWholeCardPage::OnCompareFile() {

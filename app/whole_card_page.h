@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "card/card_image.h"
@@ -48,6 +49,11 @@ public:
     void OnWriteCard();
     void OnOpenFile();
     void OnSaveFile();
+    // `unit` names what `known` and `total` count (块, 页).
+    bool ChooseTargetForIncomplete(QString *path, int known, int total, bool partial, const QString &unit);
+    // Replaces the file through the toolkit's safe replacement; false (and
+    // the operator told why) when that failed.
+    bool WriteSavedFile(const QString &path, std::string_view contents);
     void OnCompareFile();
 
     // Asks running card work to stop after its current card operation.

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QSaveFile>
 
 #include "card/ultralight_card.h"
 #include "card/ultralight_formats.h"
@@ -82,15 +81,14 @@ void CWholeCardPage::SaveUltraLight(const QString &path) {
                   caption);
         return;
     }
+    QString target = path;
+    if (!ChooseTargetForIncomplete(&target, m_ultralight->KnownPageCount(), m_ultralight->page_count(),
+                                   m_ultralight->partial, QStringLiteral("页")))
+        return;
     std::vector<card::UltraLightFileNote> notes;
     const std::string contents = card::WriteUltraLightDump(*m_ultralight, *format, &notes);
-    QSaveFile file(path);
-    const auto size = static_cast<qint64>(contents.size());
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents.data(), size) != size || !file.commit()) {
-        ShowError(this, QStringLiteral("无法保存文件：%1\n%2").arg(QDir::toNativeSeparators(path), file.errorString()), caption);
-        return;
-    }
-    QString text = QStringLiteral("已保存 %1").arg(QFileInfo(path).fileName());
+    if (!WriteSavedFile(target, contents)) return;
+    QString text = QStringLiteral("已保存 %1").arg(QFileInfo(target).fileName());
     if (!notes.empty()) {
         QStringList lines;
         for (const card::UltraLightFileNote &note : notes) lines << NoteText(note);

@@ -11,19 +11,21 @@
 
 #include "card/dump_format_io.h"
 #include "card/hex.h"
+#include "card/safe_file.h"
 
 namespace zelkor::card {
 
 FileError::FileError(std::string file, int line, const std::string &message)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + message),
-      file_(std::move(file)), line_(line), message_(message) {}
+    : std::runtime_error(EscapeForMessage(file, kMaxEchoedName) + ":" + std::to_string(line) + ": " + EscapeForMessage(message)),
+      file_(std::move(file)), line_(line), message_(EscapeForMessage(message)) {}
 
 FileError::FileError(std::string file, std::string json_path, const std::string &message)
-    : std::runtime_error(file + ": at " + json_path + ": " + message),
-      file_(std::move(file)), json_path_(std::move(json_path)), message_(message) {}
+    : std::runtime_error(EscapeForMessage(file, kMaxEchoedName) + ": at " + EscapeForMessage(json_path) + ": " + EscapeForMessage(message)),
+      file_(std::move(file)), json_path_(std::move(json_path)), message_(EscapeForMessage(message)) {}
 
 FileError::FileError(std::string file, const std::string &message)
-    : std::runtime_error(file + ": " + message), file_(std::move(file)), message_(message) {}
+    : std::runtime_error(EscapeForMessage(file, kMaxEchoedName) + ": " + EscapeForMessage(message)), file_(std::move(file)),
+      message_(EscapeForMessage(message)) {}
 
 std::optional<DumpFormat> FormatForPath(std::string_view path) {
     const auto dot = path.rfind('.');
@@ -145,38 +147,9 @@ void SaveDump(const std::string &path, const CardImage &image, std::vector<std::
     WriteWholeFile(path, WriteDump(image, format, warnings));
 }
 
-std::string ReadWholeFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw FileError(path, std::string("cannot open: ") + std::strerror(errno));
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    if (in.bad()) throw FileError(path, "read error");
-    return contents.str();
-}
+std::string ReadWholeFile(const std::string &path) { return ReadInputFile(path); }
 
-// Written beside the target and renamed over it, so a failed write never
-// leaves an existing dump half overwritten.
-void WriteWholeFile(const std::string &path, std::string_view contents) {
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) throw FileError(path, std::string("cannot create: ") + std::strerror(errno));
-        out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-        out.flush();
-        if (!out) {
-            std::remove(temporary.c_str());
-            throw FileError(path, "write error");
-        }
-    }
-    // std::filesystem::rename replaces an existing target on every system;
-    // the C library's rename does not on Windows.
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::remove(temporary.c_str());
-        throw FileError(path, "cannot replace: " + error.message());
-    }
-}
+void WriteWholeFile(const std::string &path, std::string_view contents) { ReplaceFileContents(path, contents); }
 
 namespace detail {
 

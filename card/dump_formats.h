@@ -4,7 +4,8 @@
 //               for an unknown digit; a sector with no key is its header and
 //               "*No keys found or dead sector".
 //  .bin / .mfd  raw 16 bytes per block from block 0 (1024 or 4096 bytes);
-//               cannot mark unknown bytes: they are written as zeros.
+//               cannot mark unknown bytes: they are written as zeros
+//               (callers refuse that unless the user asked for it).
 //  .json        {"Created", "FileType": "mfcard", "Card": {UID, ATQA, SAK},
 //               "blocks": {"0": "<32 hex>"}, "SectorKeys": {...}}, '-' for
 //               an unknown digit, "Partial": true for a dump that stopped
@@ -77,7 +78,8 @@ CardImage LoadDump(const std::string &path);
 DumpFormat DumpFormatOfFile(const std::string &path);
 void SaveDump(const std::string &path, const CardImage &image, std::vector<std::string> *warnings);
 
-// Whole file contents; FileError when it cannot be read or written.
+// Whole file contents, through card/safe_file.h (bounded regular inputs,
+// outputs replaced in one step); FileError when it cannot be read or written.
 std::string ReadWholeFile(const std::string &path);
 void WriteWholeFile(const std::string &path, std::string_view contents);
 

@@ -412,21 +412,23 @@ bool IsUltraLightDump(std::string_view bytes, DumpFormat format) {
         // Every raw UltraLight dump is smaller than a 1K one; 320 bytes is a Mini.
         return bytes.size() % kPageSize == 0 && bytes.size() <= static_cast<std::size_t>(kMaxUltraLightPages) * kPageSize &&
                bytes.size() != kMiniDumpSize;
-    case DumpFormat::Mct: return false;
+    case DumpFormat::Mct:
+    case DumpFormat::Eml: return false;
     }
     return false;
 }
 
-bool FormatHoldsUltraLight(DumpFormat format) { return format != DumpFormat::Mct; }
+bool FormatHoldsUltraLight(DumpFormat format) { return format != DumpFormat::Mct && format != DumpFormat::Eml; }
 
 UltraLightImage ParseUltraLightDump(std::string_view bytes, DumpFormat format, std::string_view file_name) {
     switch (format) {
     case DumpFormat::Flipper: return ReadFlipper(bytes, file_name);
     case DumpFormat::Json: return ReadJson(bytes, file_name);
     case DumpFormat::Bin: return ReadBin(bytes, file_name);
-    case DumpFormat::Mct: break;
+    case DumpFormat::Mct:
+    case DumpFormat::Eml: break;
     }
-    throw FileError(std::string(file_name), "a .mct file holds MIFARE Classic sectors only");
+    throw FileError(std::string(file_name), "a ." + std::string(FormatName(format)) + " file holds MIFARE Classic sectors only");
 }
 
 std::string WriteUltraLightDump(const UltraLightImage &image, DumpFormat format, std::vector<UltraLightFileNote> *notes) {
@@ -436,16 +438,19 @@ std::string WriteUltraLightDump(const UltraLightImage &image, DumpFormat format,
     case DumpFormat::Flipper: return WriteFlipper(image, out);
     case DumpFormat::Json: return WriteJson(image);
     case DumpFormat::Bin: return WriteBin(image, out);
-    case DumpFormat::Mct: break;
+    case DumpFormat::Mct:
+    case DumpFormat::Eml: break;
     }
     return {};
 }
 
 std::optional<UltraLightImage> LoadUltraLightDumpIfAny(const std::string &path) {
-    const auto format = FormatForPath(path);
-    if (!format) throw FileError(path, "unknown dump format: use .mct, .bin, .mfd, .json or .nfc");
     const std::string bytes = ReadWholeFile(path);
-    if (!IsUltraLightDump(bytes, *format)) return std::nullopt;
+    // Without a known extension the contents tell; the MIFARE Classic loader
+    // names a file that is no dump at all.
+    auto format = FormatForPath(path);
+    if (!format) format = FormatOfContents(bytes);
+    if (!format || !IsUltraLightDump(bytes, *format)) return std::nullopt;
     return ParseUltraLightDump(bytes, *format, path);
 }
 
@@ -453,7 +458,7 @@ void SaveUltraLightDump(const std::string &path, const UltraLightImage &image, s
     const auto format = FormatForPath(path);
     if (!format) throw FileError(path, "unknown dump format: use .bin, .mfd, .json or .nfc");
     if (!FormatHoldsUltraLight(*format))
-        throw FileError(path, "a .mct file holds MIFARE Classic sectors only: use .nfc, .json, .bin or .mfd for " +
+        throw FileError(path, "a ." + std::string(FormatName(*format)) + " file holds MIFARE Classic sectors only: use .nfc, .json, .bin or .mfd for " +
                                   std::string(UltraLightKindName(image.kind)));
     WriteWholeFile(path, WriteUltraLightDump(image, *format, notes));
 }

@@ -13,7 +13,7 @@
 //               unknown digit and "Partial": true.
 //  .bin / .mfd  the pages, 4 bytes each from page 0 (64 to 924 bytes);
 //               unknown bytes are written as zeros.
-// .mct holds MIFARE Classic sectors only.
+// .mct and .eml hold MIFARE Classic sectors only.
 #pragma once
 
 #include <optional>

@@ -8,11 +8,13 @@
 #include "card/hex.h"
 #include "card/key_files.h"
 #include "card/restore.h"
+#include "card/safe_file.h"
 #include "card/ultralight_formats.h"
 #include "card_text.h"
 #include "dump_files.h"
 #include "commands.h"
 #include "key_sources.h"
+#include "output_files.h"
 #include "progress_display.h"
 #include "reader_access.h"
 #include "ultralight_commands.h"
@@ -24,6 +26,7 @@ struct DumpOptions {
     ReaderOptions reader;
     KeySourceOptions sources;
     std::string output;
+    std::string fill_unknown;
 };
 
 struct RestoreOptions {
@@ -52,6 +55,25 @@ card::CardImage ReadWholeCard(Program &program, ReaderAccess &reader, const card
     return image;
 }
 
+// Where the dump goes and in which format: a format that cannot mark unknown
+// bytes gets them only with --fill-unknown; otherwise the result is kept as
+// .mct beside the output.
+struct DumpTarget {
+    std::string path;
+    card::DumpFormat format;
+    bool forced_beside = false;
+};
+
+DumpTarget ChooseDumpTarget(const DumpOptions &options, const card::CardImage &image) {
+    const card::DumpFormat format = *card::FormatForPath(options.output);
+    if (card::FormatKeepsUnknownBytes(format) || !options.fill_unknown.empty() || !HasUnknownBytes(image)) {
+        return {options.output, format};
+    }
+    std::string path = card::PartialPathFor(options.output);
+    path = path.substr(0, path.rfind('.')) + ".mct";
+    return {path, card::DumpFormat::Mct, true};
+}
+
 int RunDump(Program &program, const DumpOptions &options) {
     if (!card::FormatForPath(options.output)) {
         throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json .nfc or .eml)");
@@ -60,28 +82,38 @@ int RunDump(Program &program, const DumpOptions &options) {
     CheckWritable(options.output);
     ReaderAccess reader(options.reader);
     const card::CardIdentity identity = reader.Identify();
-    if (IsUltraLightCard(identity)) return RunUltraLightDump(program, reader, identity, options.output);
+    if (IsUltraLightCard(identity)) return RunUltraLightDump(program, reader, identity, options.output, !options.fill_unknown.empty());
     ReaderAccess::RequireClassic(identity);
     program.Note(IdentityText(identity));
     const card::CardImage image = ReadWholeCard(program, reader, identity, keys);
+    const bool complete = IsCompleteRead(image);
 
+    const DumpTarget target = ChooseDumpTarget(options, image);
     std::vector<std::string> warnings;
-    card::SaveDump(options.output, image, &warnings);
-    if (const std::string uid = UidLossWarning(options.output, image); !uid.empty()) warnings.push_back(uid);
-    for (const auto &warning : warnings) program.Note(options.output + ": " + warning);
+    const std::string contents = card::WriteDump(image, target.format, &warnings);
+    if (target.forced_beside) {
+        program.Note(options.output + ": unknown bytes cannot be written as " +
+                     std::string(card::FormatName(*card::FormatForPath(options.output))) +
+                     " without --fill-unknown zeros; the dump is kept as " + target.path);
+    }
+    const SavedResult saved = SaveCardResult(program, target.path, contents,
+                                             complete || target.forced_beside);  // already beside the output
+    if (const std::string uid = UidLossWarning(target.path, image); !uid.empty()) warnings.push_back(uid);
+    const std::string written = saved.path.empty() ? std::string("standard output") : saved.path;
+    for (const auto &warning : warnings) program.Note(written + ": " + warning);
     const std::string counts = std::to_string(image.KnownBlockCount()) + " of " +
                                std::to_string(image.block_count()) + " blocks read";
-    program.Note("wrote " + options.output + ": " + counts + (image.partial ? " (partial)" : ""));
-    if (program.json()) {
-        const nlohmann::json summary = {{"file", options.output},
+    program.Note("wrote " + written + ": " + counts + (complete ? "" : " (partial)"));
+    if (program.json() && saved.saved_as_asked) {
+        const nlohmann::json summary = {{"file", saved.path},
                                         {"uid", card::ToHex(identity.uid)},
                                         {"card", card::KindName(image.kind)},
                                         {"blocks_read", image.KnownBlockCount()},
                                         {"blocks", image.block_count()},
-                                        {"partial", image.partial}};
+                                        {"partial", !complete}};
         program.Result(summary.dump(2) + "\n");
     }
-    return image.partial ? kExitFailure : kExitSuccess;
+    return ExitStatusAfterSaving(saved, complete && !target.forced_beside ? kExitSuccess : kExitFailure);
 }
 
 std::string BlockName(int block) {
@@ -202,9 +234,12 @@ void AddDumpCommand(Program &program) {
         "dump", "Read every block the keys open into a file (.mct .bin .mfd .json .nfc .eml)");
     AddReaderOptions(program, command, options->reader);
     AddKeySourceOptions(command, options->sources);
-    command->add_option("-o,--output", options->output, "Dump file; its extension chooses the format")
+    command->add_option("-o,--output", options->output,
+                        "Dump file; its extension chooses the format. An incomplete dump never replaces an "
+                        "existing file: it goes beside it as NAME.partial.EXT")
         ->required()
         ->type_name("FILE");
+    AddFillUnknownOption(command, options->fill_unknown);
     program.AddJsonOption(command);
     program.Register(command, [&program, options] { return RunDump(program, *options); });
 }

@@ -71,8 +71,8 @@ void AddDiffCommand(Program &program) {
     auto options = std::make_shared<Options>();
     CLI::App *command = program.app().add_subcommand(
         "diff", "Compare two dumps of any formats block by block; exit status 0 when equal, 1 when not");
-    command->add_option("A", options->first, "First dump (.mct .bin .mfd .json .nfc .eml)")->required();
-    command->add_option("B", options->second, "Second dump")->required();
+    command->add_option("A", options->first, "First dump (.mct .bin .mfd .json .nfc .eml)")->required()->type_name("FILE");
+    command->add_option("B", options->second, "Second dump")->required()->type_name("FILE");
     program.AddJsonOption(command);
     program.Register(command, [&program, options]() -> int {
         if (const auto status = DiffUltraLightFiles(program, options->first, options->second)) return *status;
@@ -100,18 +100,26 @@ void AddConvertCommand(Program &program) {
     struct Options {
         std::string input;
         std::string output;
+        std::string fill_unknown;
     };
     auto options = std::make_shared<Options>();
     CLI::App *command = program.app().add_subcommand(
         "convert", "Convert a dump between formats, chosen by extension (.mct .bin .mfd .json .nfc .eml)");
-    command->add_option("IN", options->input, "Dump to read")->required();
-    command->add_option("OUT", options->output, "Dump to write")->required();
+    command->add_option("IN", options->input, "Dump to read")->required()->type_name("FILE");
+    command->add_option("OUT", options->output, "Dump to write")->required()->type_name("FILE");
+    AddFillUnknownOption(command, options->fill_unknown);
     program.Register(command, [&program, options]() -> int {
-        if (!card::FormatForPath(options->output)) {
+        const auto format = card::FormatForPath(options->output);
+        if (!format) {
             throw UsageError(options->output + ": unknown dump format (use .mct .bin .mfd .json .nfc or .eml)");
         }
-        if (const auto status = ConvertUltraLightFile(program, options->input, options->output)) return *status;
+        if (const auto status = ConvertUltraLightFile(program, options->input, options->output, !options->fill_unknown.empty())) return *status;
         const card::CardImage image = LoadDumpFile(options->input);
+        if (!card::FormatKeepsUnknownBytes(*format) && options->fill_unknown.empty() && HasUnknownBytes(image)) {
+            throw UsageError(options->input + " has unknown bytes, which " + std::string(card::FormatName(*format)) +
+                             " cannot mark: convert to .mct, .json or .nfc, or give --fill-unknown zeros");
+        }
+        CheckWritable(options->output);
         std::vector<std::string> warnings;
         card::SaveDump(options->output, image, &warnings);
         if (const std::string uid = UidLossWarning(options->output, image); !uid.empty()) warnings.push_back(uid);
@@ -119,7 +127,7 @@ void AddConvertCommand(Program &program) {
         program.Note("wrote " + options->output + " (" + std::string(card::KindName(image.kind)) + ", " +
                      std::to_string(image.KnownBlockCount()) + " of " + std::to_string(image.block_count()) +
                      " blocks known" + (image.partial ? ", partial" : "") + ")");
-        return kExitSuccess;
+        return image.partial ? kExitFailure : kExitSuccess;
     });
 }
 

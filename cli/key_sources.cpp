@@ -7,6 +7,7 @@
 #include "card/dump_formats.h"
 #include "card/hex.h"
 #include "card/key_files.h"
+#include "platform.h"
 #include "progress_display.h"
 
 namespace zelkor::cli {
@@ -67,6 +68,7 @@ LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known, c
         candidates.insert(candidates.end(), builtin.begin(), builtin.end());
     }
     candidates.insert(candidates.end(), extra.begin(), extra.end());
+    const platform::InterruptEndsAtOnce reading_files;
     for (const auto &file : options.files) {
         if (IsKeyMapFile(file)) {
             const auto map = LoadAnyKeyMap(file);

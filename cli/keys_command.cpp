@@ -1,12 +1,16 @@
 // zelkor keys: the key map of every sector for key A and key B.
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "card/dump_formats.h"
 #include "card/hex.h"
+#include "card/card_layout.h"
 #include "card/key_files.h"
 #include "card_text.h"
 #include "commands.h"
 #include "key_sources.h"
+#include "output_files.h"
 #include "reader_access.h"
 
 namespace zelkor::cli {
@@ -31,6 +35,18 @@ std::string StatusText(const card::KeySearchResult &result) {
     if (result.cancelled) return "stopped by the user";
     if (result.card_lost) return "the card left the field";
     return result.complete ? "every key found" : "search finished";
+}
+
+bool AnyKey(const card::KeySearchResult &result) {
+    return std::any_of(result.keys.begin(), result.keys.end(),
+                       [](const card::SectorKeys &keys) { return keys.a || keys.b; });
+}
+
+// Every sector opened by one of its keys, without a stop on the way.
+bool EverySectorOpened(const card::KeySearchResult &result, int sectors) {
+    if (static_cast<int>(result.keys.size()) < sectors) return false;
+    return std::all_of(result.keys.begin(), result.keys.begin() + sectors,
+                       [](const card::SectorKeys &keys) { return keys.a || keys.b; });
 }
 
 bool IsKeyBinaryFile(const std::string &path) {
@@ -61,28 +77,32 @@ int RunKeys(Program &program, const KeysOptions &options) {
 
     program.Note(SectorMap(result.keys) + KeySummary(result.keys) + "; " + StatusText(result) + " after " +
                  std::to_string(result.authentications) + " authentications");
-    const std::string map = KeyMapText(result, identity, partial);
-    if (!options.output.empty()) {
-        const bool binary = IsKeyBinaryFile(options.output);
-        if (binary) NoteKeysWrittenAsZeros(program, result.keys);
-        try {
-            card::WriteWholeFile(options.output, binary ? card::WriteKeyBinary(result.keys) : map);
-        } catch (const card::FileError &) {
-            program.Result(map);  // the keys found are not lost
-            throw;
-        }
-        program.Note("wrote " + options.output + (partial ? " (partial)" : ""));
-        if (program.json()) {
-            const nlohmann::json summary = {{"file", options.output},
-                                            {"complete", result.complete},
-                                            {"partial", partial},
-                                            {"authentications", result.authentications}};
-            program.Result(summary.dump(2) + "\n");
-        }
-    } else {
-        program.Result(map);
+    if (!AnyKey(result)) {
+        program.Note("no key found: nothing written");
+        return kExitFailure;
     }
-    return partial ? kExitFailure : kExitSuccess;
+    const std::string map = KeyMapText(result, identity, partial);
+    const int status = partial ? kExitFailure : kExitSuccess;
+    if (options.output.empty()) {
+        program.Result(map);
+        return status;
+    }
+    const bool complete = !partial && EverySectorOpened(result, card::SectorCount(*identity.kind));
+    const bool binary = IsKeyBinaryFile(options.output);
+    if (binary) NoteKeysWrittenAsZeros(program, result.keys);
+    // Should saving fail, the keys found still reach standard output as text.
+    const SavedResult saved =
+        SaveCardResult(program, options.output, binary ? card::WriteKeyBinary(result.keys) : map, complete, map);
+    if (!saved.saved_as_asked) return ExitStatusAfterSaving(saved, status);
+    program.Note("wrote " + saved.path + (partial ? " (partial)" : ""));
+    if (program.json()) {
+        const nlohmann::json summary = {{"file", saved.path},
+                                        {"complete", result.complete},
+                                        {"partial", partial},
+                                        {"authentications", result.authentications}};
+        program.Result(summary.dump(2) + "\n");
+    }
+    return status;
 }
 
 }  // namespace

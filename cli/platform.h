@@ -12,9 +12,9 @@
 
 namespace zelkor::cli::platform {
 
-// Turns the first interrupt (Ctrl-C, or a request to terminate) into a stop
-// request on `source` and calls `on_first`; a second one ends the process at
-// once with status 130.
+// Turns the first interrupt (Ctrl-C, or a request to terminate or hang up)
+// into a stop request on `source` and calls `on_first`; a second one ends the
+// process at once with status 130.
 class InterruptWatch {
 public:
     InterruptWatch(std::stop_source source, std::function<void()> on_first);
@@ -25,6 +25,17 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
+};
+
+// While one lives (the program reads its input files: no card touched, no
+// file written yet), an interrupt ends the process at once with 128 + the
+// signal's number.
+class InterruptEndsAtOnce {
+public:
+    InterruptEndsAtOnce();
+    ~InterruptEndsAtOnce();
+    InterruptEndsAtOnce(const InterruptEndsAtOnce &) = delete;
+    InterruptEndsAtOnce &operator=(const InterruptEndsAtOnce &) = delete;
 };
 
 // A device path made reachable under a port number for the library, for as

@@ -49,9 +49,16 @@ std::string BaseName(const std::string &path) {
 
 // ---- Interrupts ------------------------------------------------------------
 
-// SIGINT and SIGTERM are blocked in the constructing thread, and so in every
+// SIGINT, SIGTERM and SIGHUP are blocked in the constructing thread, and so in every
 // thread started after it (the capture and the library's receive thread);
 // only the watch thread takes them, so no library call is ever interrupted.
+namespace {
+std::atomic<int> end_at_once_depth{0};
+}  // namespace
+
+InterruptEndsAtOnce::InterruptEndsAtOnce() { ++end_at_once_depth; }
+InterruptEndsAtOnce::~InterruptEndsAtOnce() { --end_at_once_depth; }
+
 struct InterruptWatch::State {
     sigset_t signals{};
     sigset_t previous_mask{};
@@ -64,6 +71,7 @@ InterruptWatch::InterruptWatch(std::stop_source source, std::function<void()> on
     sigemptyset(&state_->signals);
     sigaddset(&state_->signals, SIGINT);
     sigaddset(&state_->signals, SIGTERM);
+    sigaddset(&state_->signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &state_->signals, &state_->previous_mask);
     state_->watcher = std::thread([state = state_.get(), source, on_first]() mutable {
         int count = 0;
@@ -71,6 +79,7 @@ InterruptWatch::InterruptWatch(std::stop_source source, std::function<void()> on
             int received = 0;
             if (sigwait(&state->signals, &received) != 0) continue;
             if (state->done) return;
+            if (end_at_once_depth > 0) ::_exit(128 + received);
             if (++count > 1) ::_exit(130);
             source.request_stop();
             if (on_first) on_first();

@@ -5,6 +5,7 @@
 #include "platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,18 +74,22 @@ struct Watch {
 
 std::mutex watch_mutex;
 Watch *active_watch = nullptr;
+std::atomic<int> end_at_once_depth{0};
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     std::lock_guard lock(watch_mutex);
     if (active_watch == nullptr) return FALSE;
-    if (++active_watch->count > 1) ::_exit(130);
+    if (end_at_once_depth > 0 || ++active_watch->count > 1) ::_exit(130);
     active_watch->source.request_stop();
     if (active_watch->on_first) active_watch->on_first();
     return TRUE;
 }
 
 }  // namespace
+
+InterruptEndsAtOnce::InterruptEndsAtOnce() { ++end_at_once_depth; }
+InterruptEndsAtOnce::~InterruptEndsAtOnce() { --end_at_once_depth; }
 
 struct InterruptWatch::State {
     Watch watch;

@@ -1,11 +1,13 @@
 #include "program.h"
 
 #include <filesystem>
-#include <fstream>
+#include <new>
 #include <optional>
 
 #include "capture/trace_capture.h"
 #include "card/dump_formats.h"
+#include "card/safe_file.h"
+#include "output_files.h"
 #include "platform.h"
 #include "trace_router.h"
 #include "zelkor.h"
@@ -14,7 +16,6 @@ namespace zelkor::cli {
 
 struct Program::Capture {
     capture::TraceCapture output;
-    std::ofstream trace_file;
     std::optional<TraceRouter> router;
 };
 
@@ -48,14 +49,35 @@ void Program::Result(std::string_view text) {
     platform::WriteTo(descriptor, text);
 }
 
-void CheckWritable(const std::string &path) {
+void CheckWritable(const std::string &path) { card::CheckOutputFile(path); }
+
+namespace {
+
+bool SameFile(const std::string &a, const std::string &b) {
     std::error_code error;
-    const bool existed = std::filesystem::exists(path, error);
-    std::ofstream probe(path, std::ios::binary | std::ios::app);
-    const bool writable = static_cast<bool>(probe);
-    probe.close();
-    if (!existed && writable) std::filesystem::remove(path, error);
-    if (!writable) throw UsageError("cannot write " + path);
+    if (std::filesystem::equivalent(a, b, error)) return true;
+    const auto full_a = std::filesystem::weakly_canonical(a, error);
+    if (error) return false;
+    const auto full_b = std::filesystem::weakly_canonical(b, error);
+    return !error && full_a == full_b;
+}
+
+}  // namespace
+
+void Program::CheckTraceFile(const CLI::App &command) const {
+    if (trace_file_.empty()) return;
+    for (const CLI::Option *option : command.get_options()) {
+        if (option->get_name() == "--trace" || option->get_type_name() != "FILE") continue;
+        for (const std::string &file : option->results()) {
+            if (SameFile(file, trace_file_))
+                throw UsageError("--trace " + trace_file_ + " names a file the command reads or writes");
+        }
+    }
+    // A device (/dev/stderr, a terminal) takes a trace as it is.
+    std::error_code error;
+    const auto status = std::filesystem::status(trace_file_, error);
+    if (!error && (std::filesystem::is_character_file(status) || std::filesystem::is_fifo(status))) return;
+    card::CheckOutputFile(trace_file_);
 }
 
 int Program::Run(int argc, char **argv) {
@@ -67,29 +89,31 @@ int Program::Run(int argc, char **argv) {
         return code == 0 ? kExitSuccess : kExitUsage;
     }
     for (const auto &[command, run] : commands_) {
-        if (command->parsed()) return RunCommand(run);
+        if (command->parsed()) return RunCommand(*command, run);
     }
     Note("zelkor: no command given (zelkor --help lists them)");
     return kExitUsage;
 }
 
-int Program::RunCommand(const std::function<int()> &run) {
+int Program::RunCommand(const CLI::App &command, const std::function<int()> &run) {
     // Before any thread exists, so that only the watch thread takes Ctrl-C.
     platform::InterruptWatch interrupts(stop_, [this] {
         Note("zelkor: stopping after the current card operation (Ctrl-C again to quit at once)");
     });
-    std::ofstream *trace = nullptr;
-    if (!trace_file_.empty()) {
-        capture_->trace_file.open(trace_file_, std::ios::binary | std::ios::trunc);
-        if (!capture_->trace_file) {
-            Note("zelkor: cannot write the trace file " + trace_file_);
-            return kExitUsage;
-        }
-        trace = &capture_->trace_file;
+    try {
+        CheckTraceFile(command);
+    } catch (const card::FileError &e) {
+        Note("zelkor: --trace: " + FileErrorText(e));
+        return kExitUsage;
+    } catch (const UsageError &e) {
+        Note(std::string("zelkor: ") + e.what());
+        return kExitUsage;
     }
     // The library prints on standard output from its first call on; the
     // program's results keep the original standard output to themselves.
-    capture_->router.emplace(*console_, verbose_, trace);
+    // The trace file is created with the first trace line, which comes only
+    // after the command has checked its arguments and files.
+    capture_->router.emplace(*console_, verbose_, trace_file_);
     capture::StartError error;
     if (!capture_->output.Start([router = &*capture_->router](std::string_view bytes) { router->Accept(bytes); },
                                 {}, &error)) {
@@ -100,7 +124,10 @@ int Program::RunCommand(const std::function<int()> &run) {
     try {
         status = run();
     } catch (const card::FileError &e) {
-        Note(std::string("zelkor: ") + e.what());
+        Note("zelkor: " + FileErrorText(e));
+        status = kExitUsage;
+    } catch (const std::bad_alloc &) {
+        Note("zelkor: not enough memory");
         status = kExitUsage;
     } catch (const UsageError &e) {
         Note(std::string("zelkor: ") + e.what());

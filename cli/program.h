@@ -18,7 +18,9 @@
 
 namespace zelkor::cli {
 
-enum ExitStatus : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2 };
+// 3: the card work succeeded but its result could not be saved where asked;
+// it went to a fallback file or to standard output (the messages say which).
+enum ExitStatus : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2, kExitSaveFailed = 3 };
 
 // A problem with the command line or with a file named on it: exit status 2.
 class UsageError : public std::runtime_error {
@@ -32,9 +34,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// UsageError unless `path` can be written; checked before any card work so
-// that a long read is never lost to a bad output name. Leaves an existing
-// file as it is.
+// FileError (exit status 2) unless `path` can later be replaced; checked
+// before any card work so that a long read is never lost to a bad output
+// name. Leaves an existing file as it is.
 void CheckWritable(const std::string &path);
 
 class Program {
@@ -65,7 +67,10 @@ public:
     void Note(std::string_view text) { console_->Message(text); }
 
 private:
-    int RunCommand(const std::function<int()> &run);
+    int RunCommand(const CLI::App &command, const std::function<int()> &run);
+    // UsageError when --trace names a file the command reads or writes, or a
+    // file that could not be written.
+    void CheckTraceFile(const CLI::App &command) const;
 
     CLI::App app_;
     std::unique_ptr<Console> console_;

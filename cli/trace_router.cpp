@@ -5,24 +5,35 @@
 namespace zelkor::cli {
 
 void TraceRouter::Accept(std::string_view gbk) {
-    if (!verbose_ && file_ == nullptr) return;
+    if (!verbose_ && file_path_.empty()) return;
     Emit(decoder_.Convert(gbk));
 }
 
 void TraceRouter::Finish() {
-    if (!verbose_ && file_ == nullptr) return;
+    if (!verbose_ && file_path_.empty()) return;
     Emit(decoder_.Finish());
     const std::string rest = lines_.Rest();
     if (verbose_ && !rest.empty()) console_.Message(rest);
-    if (file_ != nullptr) file_->flush();
+    if (file_.is_open()) file_.flush();
+}
+
+void TraceRouter::WriteFile(const std::string &utf8) {
+    if (file_path_.empty() || file_failed_) return;
+    if (!file_.is_open()) {
+        file_.open(file_path_, std::ios::binary | std::ios::trunc);
+        if (!file_) {
+            file_failed_ = true;
+            console_.Message("zelkor: cannot write the trace file " + file_path_ + "\n");
+            return;
+        }
+    }
+    file_.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
+    file_.flush();
 }
 
 void TraceRouter::Emit(const std::string &utf8) {
     if (utf8.empty()) return;
-    if (file_ != nullptr) {
-        file_->write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
-        file_->flush();
-    }
+    WriteFile(utf8);
     if (!verbose_) return;
     // Only whole lines go to the console, so the progress line never splits one.
     const std::string lines = lines_.Add(utf8);

@@ -16,9 +16,10 @@ namespace zelkor::cli {
 
 class TraceRouter {
 public:
-    // `file` may be null (no trace file).
-    TraceRouter(Console &console, bool verbose, std::ofstream *file)
-        : console_(console), verbose_(verbose), file_(file) {}
+    // `file_path` may be empty (no trace file). The file is created with the
+    // first bytes of trace.
+    TraceRouter(Console &console, bool verbose, std::string file_path)
+        : console_(console), verbose_(verbose), file_path_(std::move(file_path)) {}
 
     // Bytes as the library printed them; called on the capture thread.
     void Accept(std::string_view gbk);
@@ -27,10 +28,13 @@ public:
 
 private:
     void Emit(const std::string &utf8);
+    void WriteFile(const std::string &utf8);
 
     Console &console_;
     const bool verbose_;
-    std::ofstream *file_;
+    std::string file_path_;
+    std::ofstream file_;
+    bool file_failed_ = false;
     capture::GbkToUtf8 decoder_;
     capture::LineSplitter lines_;
 };

@@ -7,7 +7,9 @@
 #include "card/hex.h"
 #include "card/ultralight_card.h"
 #include "card/ultralight_formats.h"
+#include "card/safe_file.h"
 #include "dump_files.h"
+#include "output_files.h"
 #include "progress_display.h"
 
 namespace zelkor::cli {
@@ -80,7 +82,8 @@ void RequireUltraLightFormat(const std::string &path) {
     const auto format = card::FormatForPath(path);
     if (!format) throw UsageError(path + ": unknown dump format (use .nfc .json .bin or .mfd)");
     if (!card::FormatHoldsUltraLight(*format))
-        throw UsageError(path + ": a .mct file holds MIFARE Classic sectors only; use .nfc .json .bin or .mfd for the UltraLight family");
+        throw UsageError(path + ": a ." + std::string(card::FormatName(*format)) +
+                         " file holds MIFARE Classic sectors only; use .nfc .json .bin or .mfd for the UltraLight family");
 }
 
 card::UltraLightRead ReadCard(Program &program, ReaderAccess &reader, const card::CardIdentity &identity) {
@@ -143,24 +146,45 @@ int RunUltraLightInfo(Program &program, ReaderAccess &reader, const card::CardId
 }
 
 int RunUltraLightDump(Program &program, ReaderAccess &reader, const card::CardIdentity &identity,
-                      const std::string &output) {
+                      const std::string &output, bool fill_unknown) {
     RequireUltraLightFormat(output);
     const card::UltraLightRead read = ReadCard(program, reader, identity);
     program.Note(KindText(read) + ", UID " + card::ToHex(read.image.uid));
     NoteUnread(program, read);
-    SaveWithNotes(program, output, read.image);
-    program.Note("wrote " + output + ": " + std::to_string(read.image.KnownPageCount()) + " of " +
-                 std::to_string(read.image.page_count()) + " pages read" + (read.image.partial ? " (partial)" : ""));
+    const card::UltraLightImage &image = read.image;
+    const bool complete = !image.partial && image.KnownPageCount() == image.page_count();
+
+    // A raw dump cannot mark unknown bytes: without --fill-unknown the pages
+    // read are kept as JSON beside the output instead.
+    std::string path = output;
+    card::DumpFormat format = *card::FormatForPath(output);
+    const bool forced_beside = !complete && !card::FormatKeepsUnknownBytes(format) && !fill_unknown;
+    if (forced_beside) {
+        path = card::PartialPathFor(output);
+        path = path.substr(0, path.rfind('.')) + ".json";
+        format = card::DumpFormat::Json;
+        program.Note(output + ": unknown bytes cannot be written as " + std::string(card::FormatName(*card::FormatForPath(output))) +
+                     " without --fill-unknown zeros; the dump is kept as " + path);
+    }
+    std::vector<card::UltraLightFileNote> notes;
+    const std::string contents = card::WriteUltraLightDump(image, format, &notes);
+    const SavedResult saved = SaveCardResult(program, path, contents, complete || forced_beside);
+    const std::string written = saved.path.empty() ? std::string("standard output") : saved.path;
+    for (const auto &note : notes) program.Note(written + ": " + NoteText(note));
+    const int status = image.partial ? kExitFailure : kExitSuccess;
+    if (!saved.saved_as_asked) return ExitStatusAfterSaving(saved, status);
+    program.Note("wrote " + written + ": " + std::to_string(image.KnownPageCount()) + " of " +
+                 std::to_string(image.page_count()) + " pages read" + (image.partial ? " (partial)" : ""));
     if (program.json()) {
-        const nlohmann::json summary = {{"file", output},
-                                        {"uid", card::ToHex(read.image.uid)},
-                                        {"card", card::UltraLightKindName(read.image.kind)},
-                                        {"pages_read", read.image.KnownPageCount()},
-                                        {"pages", read.image.page_count()},
-                                        {"partial", read.image.partial}};
+        const nlohmann::json summary = {{"file", saved.path},
+                                        {"uid", card::ToHex(image.uid)},
+                                        {"card", card::UltraLightKindName(image.kind)},
+                                        {"pages_read", image.KnownPageCount()},
+                                        {"pages", image.page_count()},
+                                        {"partial", image.partial}};
         program.Result(summary.dump(2) + "\n");
     }
-    return read.image.partial ? kExitFailure : kExitSuccess;
+    return status;
 }
 
 namespace {
@@ -320,10 +344,17 @@ std::optional<int> DiffUltraLightFiles(Program &program, const std::string &firs
     return kExitFailure;
 }
 
-std::optional<int> ConvertUltraLightFile(Program &program, const std::string &input, const std::string &output) {
+std::optional<int> ConvertUltraLightFile(Program &program, const std::string &input, const std::string &output,
+                                         bool fill_unknown) {
     const auto image = card::LoadUltraLightDumpIfAny(input);
     if (!image) return std::nullopt;
     RequireUltraLightFormat(output);
+    const card::DumpFormat format = *card::FormatForPath(output);
+    if (!card::FormatKeepsUnknownBytes(format) && !fill_unknown && image->KnownPageCount() < image->page_count()) {
+        throw UsageError(input + " has unknown bytes, which " + std::string(card::FormatName(format)) +
+                         " cannot mark: convert to .json or .nfc, or give --fill-unknown zeros");
+    }
+    CheckWritable(output);
     SaveWithNotes(program, output, *image);
     program.Note("wrote " + output + " (" + std::string(card::UltraLightKindName(image->kind)) + ", " +
                  std::to_string(image->KnownPageCount()) + " of " + std::to_string(image->page_count()) + " pages known" +

@@ -15,9 +15,10 @@ namespace zelkor::cli {
 bool IsUltraLightCard(const card::CardIdentity &identity);
 
 int RunUltraLightInfo(Program &program, ReaderAccess &reader, const card::CardIdentity &identity);
-// UsageError before any card work when the output's format cannot hold the family.
+// UsageError before any card work when the output's format cannot hold the
+// family. `fill_unknown`: unknown bytes may go into a raw dump as zeros.
 int RunUltraLightDump(Program &program, ReaderAccess &reader, const card::CardIdentity &identity,
-                      const std::string &output);
+                      const std::string &output, bool fill_unknown);
 
 struct UltraLightRestoreOptions {
     bool force = false;
@@ -30,6 +31,7 @@ int RunUltraLightRestore(Program &program, const card::UltraLightImage &file, co
 // diff and convert when either file holds an UltraLight dump; nothing when
 // neither does (FileError for a malformed one).
 std::optional<int> DiffUltraLightFiles(Program &program, const std::string &first, const std::string &second);
-std::optional<int> ConvertUltraLightFile(Program &program, const std::string &input, const std::string &output);
+std::optional<int> ConvertUltraLightFile(Program &program, const std::string &input, const std::string &output,
+                                         bool fill_unknown);
 
 }  // namespace zelkor::cli

@@ -94,7 +94,9 @@ private slots:
     void dumpMatchesTheSimulatorsMemory();
     void saveAndOpenEveryFormat_data();
     void saveAndOpenEveryFormat();
+    void incompleteDataReplacesAnExistingFileOnlyWhenTheOperatorSaysSo();
     void miniIsSavedAndOpenedInEveryFormat();
+    void dumpWithoutAKnownExtensionIsKnownByItsContents();
     void uidAFileCannotHoldIsWarnedAndNotCompared();
     void compareMarksTheChangedBytes();
     void restoreOntoABlankCardIsVerified();
@@ -332,6 +334,38 @@ void WholeCardPageTest::saveAndOpenEveryFormat() {
     QCOMPARE(page_->shownImage()->keys, image.keys);
 }
 
+void WholeCardPageTest::incompleteDataReplacesAnExistingFileOnlyWhenTheOperatorSaysSo() {
+    card::CardImage image = MemoryImage(*card_);
+    image.ForgetBlock(6);
+    QVERIFY(OpenDump(image, QStringLiteral("incomplete.mct")));
+    const QString good = TempPath(QStringLiteral("good.mct"));
+    const auto read = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    // No: the good file stays, the data goes beside it; Cancel: nothing is
+    // written; Yes: the operator chose to replace it.
+    for (const auto answer : {QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes}) {
+        QVERIFY(WriteFile(good, "a good file"));
+        QFile::remove(TempPath(QStringLiteral("good.partial.mct")));
+        messages_->clear();
+        messages_->answers = {answer};
+        messages_->save_file_name = good;
+        Button(QStringLiteral("保存文件"))->click();
+        QVERIFY(!messages_->boxes.isEmpty());
+        QCOMPARE(messages_->boxes[0].icon, MessageService::Icon::Question);
+        QVERIFY2(messages_->boxes[0].text.contains(QStringLiteral("good.partial.mct")), qPrintable(messages_->boxes[0].text));
+        QCOMPARE(read(good) == "a good file", answer != QMessageBox::Yes);
+        QCOMPARE(QFile::exists(TempPath(QStringLiteral("good.partial.mct"))), answer == QMessageBox::No);
+    }
+    // Complete data replaces the file without a question.
+    QVERIFY(OpenDump(MemoryImage(*card_), QStringLiteral("complete.mct")));
+    messages_->clear();
+    Button(QStringLiteral("保存文件"))->click();
+    QVERIFY2(messages_->boxes.isEmpty(), qPrintable(messages_->lastText()));
+    QVERIFY(read(good) != "a good file");
+}
+
 void WholeCardPageTest::miniIsSavedAndOpenedInEveryFormat() {
     card_ = sim::MakeDemoMini();
     const card::CardImage image = MemoryImage(*card_);
@@ -349,6 +383,19 @@ void WholeCardPageTest::miniIsSavedAndOpenedInEveryFormat() {
         QVERIFY(page_->shownImage()->blocks == image.blocks);
         QCOMPARE(Table()->rowCount(), 20);
         QCOMPARE(MapCells().size(), 5);
+    }
+}
+
+void WholeCardPageTest::dumpWithoutAKnownExtensionIsKnownByItsContents() {
+    const card::CardImage image = MemoryImage(*card_);
+    for (const auto format : {card::DumpFormat::Mct, card::DumpFormat::Eml}) {
+        QVERIFY(OpenDump(MemoryImage(*sim::MakeDemoMini()), QStringLiteral("other.mct")));
+        QVERIFY(WriteFile(TempPath(QStringLiteral("dump.txt")), card::WriteDump(image, format, nullptr)));
+        messages_->clear();
+        messages_->open_file_names = {TempPath(QStringLiteral("dump.txt"))};
+        Button(QStringLiteral("打开文件"))->click();
+        QVERIFY2(messages_->boxes.isEmpty(), qPrintable(messages_->lastText()));
+        QVERIFY(page_->shownImage()->blocks == image.blocks);
     }
 }
 

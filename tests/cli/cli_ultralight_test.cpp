@@ -139,6 +139,34 @@ TEST_F(CliUltraLightTest, ProtectedPagesAreReportedUnreadableAndRefuseARestore) 
     EXPECT_THAT(restore.err, HasSubstr("nothing written"));
 }
 
+// A read that stopped at the password neither replaces a good file nor puts
+// zeros for the unread pages into a raw dump unless asked to.
+TEST_F(CliUltraLightTest, IncompleteReadGoesBesideAGoodFileAndIntoARawDumpOnlyWithFillUnknown) {
+    model_->PutCard(sim::MakeProtectedNtag());
+    const auto read = [&](const std::string &name) {
+        std::ostringstream text;
+        text << std::ifstream(Path(name), std::ios::binary).rdbuf();
+        return text.str();
+    };
+    WriteText("good.nfc", "a good file");
+    const RunResult beside = OnReader("dump", {"-o", Path("good.nfc")});
+    EXPECT_EQ(beside.status, 1) << beside.err;
+    EXPECT_EQ(read("good.nfc"), "a good file");
+    EXPECT_THAT(read("good.partial.nfc"), HasSubstr("NTAG213"));
+
+    const RunResult raw = OnReader("dump", {"-o", Path("raw.bin")});
+    EXPECT_EQ(raw.status, 1) << raw.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("raw.bin")));
+    EXPECT_THAT(raw.err, HasSubstr("--fill-unknown zeros"));
+    const RunResult refused = Zelkor({"convert", Path("raw.partial.json"), Path("raw.bin")});
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("raw.bin")));
+
+    const RunResult filled = OnReader("dump", {"--fill-unknown", "zeros", "-o", Path("raw.bin")});
+    EXPECT_EQ(filled.status, 1) << filled.err;
+    EXPECT_EQ(std::filesystem::file_size(Path("raw.bin")), 45u * 4u);
+}
+
 TEST_F(CliUltraLightTest, BadFilesAreRefusedWithTheirLineBeforeTheCardIsTouched) {
     const auto card = sim::MakeDemoUltraLight(Model::Ntag213);
     model_->PutCard(card);

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -153,11 +154,19 @@ TEST_F(PeerFilesTest, EveryConversionComparesEqualWhereTheFormatCanHoldTheCard) 
         for (const char *target : kTargets) {
             SCOPED_TRACE(target);
             const std::string converted = Temp(std::string("converted.") + target);
-            const RunResult convert = Zelkor({"convert", Peer(peer.file), converted});
-            ASSERT_EQ(convert.status, 0) << convert.err;
-            const RunResult diff = Zelkor({"diff", Peer(peer.file), converted});
             const bool raw = std::string(target) == "bin" || std::string(target) == "eml";
             const bool holds = !(peer.unknown_bytes && raw);
+            std::vector<std::string> args = {"convert", Peer(peer.file), converted};
+            if (!holds) {
+                // Unknown bytes go into a raw dump as zeros only when asked for.
+                const RunResult refused = Zelkor(args);
+                EXPECT_EQ(refused.status, 2) << refused.err;
+                EXPECT_THAT(refused.err, HasSubstr("--fill-unknown zeros"));
+                args.insert(args.begin() + 1, {"--fill-unknown", "zeros"});
+            }
+            const RunResult convert = Zelkor(args);
+            ASSERT_EQ(convert.status, 0) << convert.err;
+            const RunResult diff = Zelkor({"diff", Peer(peer.file), converted});
             EXPECT_EQ(diff.status, holds ? 0 : 1) << diff.out << diff.err;
             // A 7-byte UID has no place in a file without a UID field.
             const bool uid_lost = std::string(peer.uid).size() > 8 && std::string(target) != "json" && std::string(target) != "nfc";

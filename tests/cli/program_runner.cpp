@@ -64,7 +64,7 @@ Child Spawn(const std::string &program, const std::vector<std::string> &args,
     return {pid, out_pipe[0], err_pipe[0]};
 }
 
-RunResult Collect(Child child, int timeout_ms, const std::string &trigger) {
+RunResult Collect(Child child, int timeout_ms, const std::string &trigger, int signal) {
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     bool interrupted = false;
@@ -92,7 +92,7 @@ RunResult Collect(Child child, int timeout_ms, const std::string &trigger) {
             (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
         }
         if (!trigger.empty() && !interrupted && result.err.find(trigger) != std::string::npos) {
-            ::kill(child.pid, SIGINT);
+            ::kill(child.pid, signal);
             interrupted = true;
         }
     }
@@ -112,10 +112,10 @@ RunResult ProgramRunner::Run(const std::vector<std::string> &args, int timeout_m
 }
 
 RunResult ProgramRunner::RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger,
-                                         int timeout_ms) const {
+                                         int timeout_ms, int signal) const {
     const Child child = Spawn(program_, args, environment_);
     if (child.pid < 0) return {};
-    return Collect(child, timeout_ms, trigger);
+    return Collect(child, timeout_ms, trigger, signal);
 }
 
 }  // namespace cli_testing

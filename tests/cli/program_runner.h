@@ -21,9 +21,9 @@ public:
     // Extra environment for every run ("NAME=value").
     void SetEnvironment(std::vector<std::string> variables) { environment_ = std::move(variables); }
     RunResult Run(const std::vector<std::string> &args, int timeout_ms = 60000) const;
-    // Like Run, but sends SIGINT once standard error contains `trigger`.
+    // Like Run, but sends `signal` once standard error contains `trigger`.
     RunResult RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger,
-                              int timeout_ms = 60000) const;
+                              int timeout_ms = 60000, int signal = 2 /* SIGINT */) const;
 
 private:
     std::string program_;
