@@ -4,6 +4,8 @@
 #                      MinGW for x86 and x64, runs under Wine against the simulator
 #   sdk.csharp_sample  the C# sample from the archive, built with mcs, runs
 #                      under mono against libzelkor.so and the simulator
+#   sdk.python_package the Python package from the archive, installed with pip
+#                      into a virtual environment, finds a card on the simulator
 #   deb.round_trip     the Debian packages install (dpkg -i, apt-get -f install),
 #                      work (zelkor --version, man pages, pkg-config and
 #                      find_package consumers) and go again; as root only
@@ -71,6 +73,26 @@ for _ in $(seq 200); do [ -L "$out/ports/COM27" ] && break; sleep 0.025; done
 ZELKOR_PORT_DIR=$out/ports LD_LIBRARY_PATH=$root/$native/lib mono "$out/Sample.exe" 27 > "$out/output"
 expect "$out/output" "${sample_lines[@]}" "$found_gbk"
 results+=("sdk.csharp_sample: passed")
+kill "$sim_pid" 2>/dev/null || true
+sim_pid=
+
+echo "== sdk.python_package: pip install from the archive, a card found through it"
+out=$work/python
+mkdir -p "$out/ports"
+/usr/bin/python3 -m venv --system-site-packages "$out/venv"
+cp -r "$sdk/python" "$out/source"
+"$out/venv/bin/python" -m pip install --quiet --no-index --no-build-isolation "$out/source"
+"$native/sim/zelkor-sim" "$out/ports" 28 </dev/null > "$out/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 200); do [ -L "$out/ports/COM28" ] && break; sleep 0.025; done
+(cd "$out" && ZELKOR_PORT_DIR=$out/ports ZELKOR_LIBRARY=$root/$native/lib/libzelkor.so "$out/venv/bin/python" -c '
+import zelkor
+with zelkor.Reader(28, trace=lambda line: None) as reader:
+    card = reader.find_card()
+    print("python:", zelkor.__version__, card.type_name, card.uid.hex().upper())
+') > "$out/output"
+expect "$out/output" "python: $version S50 3A7C51E2"
+results+=("sdk.python_package: passed")
 kill "$sim_pid" 2>/dev/null || true
 sim_pid=
 

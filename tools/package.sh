@@ -57,6 +57,10 @@ mkdir -p "$sdk/include"
 cp reader/zelkor.h "$sdk/include/"
 cp -r samples "$sdk/samples"
 cp sdk/README.md sdk/README.zh-CN.md "$sdk/"
+# The Python package as it installs with pip (its tests stay in the source tree).
+mkdir -p "$sdk/python"
+cp -r python/pyproject.toml python/README.md python/zelkor python/examples "$sdk/python/"
+find "$sdk/python" -name __pycache__ -prune -exec rm -rf {} +
 
 step "SDK check"
 tests/windows/check_sdk_binaries.sh reader/exports.map "$sdk/zelkor.def" "$version" \
