@@ -86,7 +86,7 @@ private:
     void ConfirmRestore(const zelkor::card::CardImage &card_now);
     bool OperatorConfirms(const zelkor::card::RestorePlan &careful, const zelkor::card::RestorePlan &forced);
     void StartRestore(const zelkor::card::RestorePlan &plan, const std::vector<std::uint8_t> &uid);
-    void ReportRestore(const zelkor::card::RestoreReport &report);
+    void ReportRestore(const zelkor::card::RestoreReport &report, const std::vector<std::uint8_t> &uid);
 
     void ShowImage(zelkor::card::CardImage image);
     std::optional<zelkor::card::CardImage> ReadDumpFile(const QString &caption, QString *path);
