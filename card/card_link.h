@@ -47,7 +47,8 @@ public:
     // Selects the card again after it dropped out of its session (a failed
     // authentication or a refused command leaves a card idle) and says
     // whether it is still the card Identify() named. After a command the
-    // reader did not answer at all it sends nothing and answers ReaderGone:
+    // reader did not answer (or left its answer unfinished) it sends nothing
+    // and answers ReaderGone:
     // another wait would only delay the news by seconds.
     virtual Reselection Reselect() = 0;
 

@@ -16,6 +16,13 @@ constexpr std::size_t kAnswerBufferSize = 1024;
 constexpr std::size_t kDataStart = 7;  // answer bytes: 55 55 00 00 len len status data... checksum
 constexpr int kMaxApdu = 89;
 
+// 55 55 00 00, two length bytes, then that many: a reader that is still
+// there finishes every answer it starts.
+bool IsWholeAnswer(const unsigned char *answer, int length) {
+    constexpr int kHeader = 6;
+    return length > kHeader && length == kHeader + (answer[4] << 8 | answer[5]);
+}
+
 int OffsetInSector(int block) { return block - FirstBlock(SectorOfBlock(block)); }
 
 // The library keeps one session per process and opening another closes the
@@ -65,7 +72,7 @@ int ReaderCardLink::Count(int result) {
     counters_.wire_bytes += GetReaderSendCmd(buffer);
     const int received = GetReaderRecvData(buffer);
     counters_.wire_bytes += received;
-    answered_ = received > 0;
+    answered_ = IsWholeAnswer(buffer, received);
     return result;
 }
 

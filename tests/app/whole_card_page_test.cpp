@@ -16,8 +16,8 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <thread>
 
+#include "../support/event_after_writes.h"
 #include "app_test_support.h"
 #include "card/access_conditions.h"
 #include "card/dump_formats.h"
@@ -488,20 +488,10 @@ void WholeCardPageTest::restoreStopsWhenAnotherCardIsSwappedIn() {
     UseDictionaries({QStringLiteral("内置密钥")});
     page_->findChild<QCheckBox *>()->setChecked(true);
     messages_->answers = {QMessageBox::Yes};
-    port_->sim().ClearFrames();
-    // The other card comes in after the fifth block or trailer written.
-    std::thread swap([&] {
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        for (int writes = 0; writes < 5 && std::chrono::steady_clock::now() < give_up;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            writes = 0;
-            for (const auto &frame : port_->sim().Frames())
-                writes += frame.size() > 7 && frame[6] == 0x03 && (frame[7] == 0x03 || frame[7] == 0x07);
-        }
-        model_->PutCard(other);
-    });
+    // The other card comes in right after the fifth block or trailer written.
+    port_->sim().SetModel(std::make_shared<testing_support::EventAfterWrites>(model_, 5, [this, other] { model_->PutCard(other); }));
     const bool finished = RunCardWork(QStringLiteral("写整卡"));
-    swap.join();
+    port_->sim().SetModel(model_);
     QVERIFY(finished);
 
     const auto &summary = messages_->boxes.last();

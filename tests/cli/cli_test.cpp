@@ -9,12 +9,12 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "../support/event_after_writes.h"
 #include "program_runner.h"
 #include "reader_model.h"
 #include "sample_cards.h"
@@ -359,19 +359,9 @@ TEST_F(CliTest, RestoreStopsWhenAnotherCardIsSwappedInAndSaysWhatWentWhere) {
     }
     model_->PutCard(target);
     sim_.SetWireBaud(115200);
-    sim_.ClearFrames();
-    std::thread swap([&] {
-        // After the fifth block written: in the middle of the restore.
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        for (int writes = 0; writes < 5 && std::chrono::steady_clock::now() < give_up;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            writes = 0;
-            for (const auto &frame : sim_.Frames()) writes += frame.size() > 7 && frame[6] == 0x03 && frame[7] == 0x03;
-        }
-        model_->PutCard(other);
-    });
+    // Right after the fifth block written: in the middle of the restore.
+    sim_.SetModel(std::make_shared<testing_support::EventAfterWrites>(model_, 5, [this, other] { model_->PutCard(other); }));
     const RunResult run = OnReader("restore", {"-i", Path("source.mct"), "--json"});
-    swap.join();
 
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_THAT(run.err, HasSubstr("another card (UID 99887766) is in the field, not the card UID"));
