@@ -1,8 +1,15 @@
 #include "access_bits.h"
 
+#include <span>
+
+#include "card/access_conditions.h"
+
 namespace access_bits {
 
 namespace {
+
+using zelkor::card::Access;
+using zelkor::card::Condition;
 
 constexpr const char *kAB = "KeyA|B";
 constexpr const char *kA = "KeyA";
@@ -14,27 +21,40 @@ constexpr const char *kDataTwo[] = {kAB, kNever};
 constexpr const char *kTrailerThree[] = {kA, kB, kNever};
 constexpr const char *kTrailerTwo[] = {kA, kNever};
 
-const std::array<Words, 8> kDataTable = {{
-    {kAB, kAB, kAB, kAB},           // 000
-    {kAB, kNever, kNever, kAB},     // 001
-    {kAB, kNever, kNever, kNever},  // 010
-    {kB, kB, kNever, kNever},       // 011
-    {kAB, kB, kNever, kNever},      // 100
-    {kB, kNever, kNever, kNever},   // 101
-    {kAB, kB, kB, kAB},             // 110
-    {kNever, kNever, kNever, kNever},  // 111
-}};
+const char *EditorWord(Access access) {
+    switch (access) {
+    case Access::Never: return kNever;
+    case Access::KeyA: return kA;
+    case Access::KeyB: return kB;
+    case Access::KeyAOrB: return kAB;
+    }
+    return kNever;
+}
 
-const std::array<Words, 8> kTrailerTable = {{
-    {kA, kNever, kA, kA},              // 000
-    {kA, kA, kA, kA},                  // 001
-    {kNever, kNever, kA, kNever},      // 010
-    {kB, kB, kNever, kB},              // 011
-    {kB, kNever, kNever, kB},          // 100
-    {kNever, kB, kNever, kNever},      // 101
-    {kNever, kNever, kNever, kNever},  // 110
-    {kNever, kNever, kNever, kNever},  // 111
-}};
+// The editor's words of every access number, from the toolkit's one table.
+std::array<Words, 8> BuildDataTable() {
+    std::array<Words, 8> table{};
+    for (int n = 0; n < 8; ++n) {
+        const auto rights = zelkor::card::ListedDataRights(static_cast<Condition>(n));
+        table[static_cast<size_t>(n)] = {EditorWord(rights.read), EditorWord(rights.write),
+                                         EditorWord(rights.increment),
+                                         EditorWord(rights.decrement_transfer_restore)};
+    }
+    return table;
+}
+
+std::array<Words, 8> BuildTrailerTable() {
+    std::array<Words, 8> table{};
+    for (int n = 0; n < 8; ++n) {
+        const auto rights = zelkor::card::TrailerRightsOf(static_cast<Condition>(n));
+        table[static_cast<size_t>(n)] = {EditorWord(rights.key_a_write), EditorWord(rights.access_bits_write),
+                                         EditorWord(rights.key_b_read), EditorWord(rights.key_b_write)};
+    }
+    return table;
+}
+
+const std::array<Words, 8> kDataTable = BuildDataTable();
+const std::array<Words, 8> kTrailerTable = BuildTrailerTable();
 
 constexpr int kMatchOrder[8] = {0, 2, 4, 6, 1, 3, 5, 7};
 
@@ -43,8 +63,6 @@ int Match(const std::array<Words, 8> &table, const Words &words) {
         if (table[static_cast<size_t>(n)] == words) return n;
     return -1;
 }
-
-int Bit(unsigned value, int bit) { return static_cast<int>((value >> bit) & 1U); }
 
 }  // namespace
 
@@ -57,32 +75,18 @@ const Words &DataConditions(int n) { return kDataTable[static_cast<size_t>(n & 7
 const Words &TrailerConditions(int n) { return kTrailerTable[static_cast<size_t>(n & 7)]; }
 
 Numbers DecodeAccessNumbers(const unsigned char *word) {
+    const auto decoded = zelkor::card::DecodeAccessBytes(std::span<const unsigned char>(word, 3));
     Numbers numbers{};
-    const unsigned byte7 = word[1];
-    const unsigned byte8 = word[2];
-    for (int b = 0; b < kRows; ++b) {
-        const int c1 = Bit(byte7, 4 + b);
-        const int c2 = Bit(byte8, b);
-        const int c3 = Bit(byte8, 4 + b);
-        numbers[static_cast<size_t>(b)] = c1 * 4 + c2 * 2 + c3;
-    }
+    for (int row = 0; row < kRows; ++row) numbers[static_cast<size_t>(row)] = decoded.conditions[static_cast<size_t>(row)];
     return numbers;
 }
 
 Word EncodeControlWord(const Numbers &numbers) {
-    unsigned c1 = 0, c2 = 0, c3 = 0;
-    for (int b = 0; b < kRows; ++b) {
-        const unsigned n = static_cast<unsigned>(numbers[static_cast<size_t>(b)]) & 7U;
-        c1 |= ((n >> 2) & 1U) << b;
-        c2 |= ((n >> 1) & 1U) << b;
-        c3 |= (n & 1U) << b;
-    }
-    Word word{};
-    word[0] = static_cast<unsigned char>(((~c2 & 0x0FU) << 4) | (~c1 & 0x0FU));
-    word[1] = static_cast<unsigned char>((c1 << 4) | (~c3 & 0x0FU));
-    word[2] = static_cast<unsigned char>((c3 << 4) | c2);
-    word[3] = kUserByte;
-    return word;
+    zelkor::card::SectorConditions conditions{};
+    for (int row = 0; row < kRows; ++row)
+        conditions[static_cast<size_t>(row)] = static_cast<Condition>(numbers[static_cast<size_t>(row)] & 7);
+    const auto bytes = zelkor::card::EncodeAccessBytes(conditions);
+    return {bytes[0], bytes[1], bytes[2], kUserByte};
 }
 
 int MatchDataRow(const Words &words) { return Match(kDataTable, words); }
@@ -95,8 +99,7 @@ int ItemIndex(const Column &column, std::string_view word) {
 }
 
 bool AccessBitsWritable(const unsigned char *word) {
-    const int n = DecodeAccessNumbers(word)[kTrailerRow];
-    return TrailerConditions(n)[1] != std::string_view(kNever);
+    return zelkor::card::AccessBitsWritableAgain(static_cast<Condition>(DecodeAccessNumbers(word)[kTrailerRow]));
 }
 
 }  // namespace access_bits

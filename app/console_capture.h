@@ -1,18 +1,20 @@
 // Carries everything written to a file descriptor (standard output) into the
-// program: the descriptor is replaced by the write end of a pipe, and a
-// reader thread hands what it reads to the window thread in chunks of at
-// most 1024 bytes. The reader thread never waits for the window: it queues
-// its own copy of each chunk and rings an event descriptor that the window
-// thread watches.
+// program through the trace capture, whose thread hands what it reads to the
+// window thread in chunks of at most 1024 bytes. That thread never waits for
+// the window: it queues its own copy of each chunk and rings an event
+// descriptor that the window thread watches.
 #pragma once
 
 #include <QByteArray>
 #include <QObject>
 
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <string_view>
+
+#include "capture/trace_capture.h"
 
 #include <unistd.h>
 
@@ -39,28 +41,21 @@ public:
     // what was still in the pipe.
     void Stop();
 
-    bool active() const { return m_nTargetFd >= 0; }
+    bool active() const { return m_pCapture != nullptr && m_pCapture->active(); }
     // Buffer size of the pipe in bytes (0 when not active).
-    int pipeCapacity() const { return m_nPipeCapacity; }
+    int pipeCapacity() const { return active() ? m_pCapture->pipe_capacity() : 0; }
 
 signals:
     // One chunk as read from the pipe, in order, emitted on the window thread.
     void chunkRead(const QByteArray &bytes);
 
 private:
-    void ConsoleReaderThread();
-    bool ReadOnce();
+    void QueueChunk(std::string_view bytes);
     void DeliverPending();
 
-    int m_nTargetFd = -1;
-    int m_nSavedFd = -1;
-    int m_hPipeRead = -1;
-    int m_hWakeRead = -1;
-    int m_hWakeWrite = -1;
     int m_hNotify = -1;  // eventfd: chunks are waiting
-    int m_nPipeCapacity = 0;
+    std::unique_ptr<zelkor::capture::TraceCapture> m_pCapture;
     QSocketNotifier *m_pNotifier = nullptr;
     std::mutex m_queueLock;
     std::deque<std::string> m_queue;  // guarded by m_queueLock
-    std::thread m_consoleThread;
 };

@@ -10,7 +10,7 @@
 #include "hex_text.h"
 #include "message_service.h"
 #include "page_controls.h"
-#include "parvex_app.h"
+#include "parvex_state.h"
 #include "zelkor.h"
 
 namespace {
@@ -35,7 +35,8 @@ QLabel *Label(QWidget *parent, int id, const QString &text) {
 
 }  // namespace
 
-CCPUCard::CCPUCard(QWidget *parent) : QWidget(parent) {
+CCPUCard::CCPUCard(CParvexState &state, QWidget *parent) : QWidget(parent), m_state(state) {
+    DeclareLibraryControl(this);
     setProperty("templateId", 141);
     auto *grid = new QGridLayout(this);
 
@@ -83,9 +84,7 @@ CCPUCard::CCPUCard(QWidget *parent) : QWidget(parent) {
 }
 
 bool CCPUCard::CheckPort() {
-    if (theApp.m_bPortOpen) return true;
-    ShowError(this, QStringLiteral("请先打开读卡器串口"), QStringLiteral("串口设置"));
-    return false;
+    return CheckPortOpen(m_state, this);
 }
 
 void CCPUCard::OnCosActivation() {

@@ -3,16 +3,17 @@
 
 #include <QWidget>
 
-class CParvexDlg;
+class CParvexState;
 class QLineEdit;
 class QPlainTextEdit;
 
 class CCPUCard : public QWidget {
     Q_OBJECT
 public:
-    explicit CCPUCard(QWidget *parent = nullptr);
-    // Back pointer to the main dialog, set before the page is shown.
-    CParvexDlg *m_pParent = nullptr;
+    // The page waits, disabled as a whole, while card work elsewhere holds the library.
+    explicit CCPUCard(CParvexState &state, QWidget *parent = nullptr);
+    // The window the page works for, set before the page is shown.
+    QWidget *m_pParent = nullptr;
 
     // Button handlers.
     void OnCosActivation();
@@ -21,6 +22,7 @@ public:
     void OnExauthentication();
 
 private:
+    CParvexState &m_state;
     bool CheckPort();
 
     QPlainTextEdit *m_pCommand = nullptr;

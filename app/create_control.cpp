@@ -15,7 +15,7 @@
 #include "hex_text.h"
 #include "message_service.h"
 #include "page_controls.h"
-#include "parvex_app.h"
+#include "parvex_state.h"
 #include "zelkor.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "hex_text.h"
 #include "message_service.h"
 #include "page_controls.h"
-#include "parvex_app.h"
+#include "parvex_state.h"
 #include "zelkor.h"
 
 namespace {
@@ -73,7 +73,8 @@ QGridLayout *Compact(QGridLayout *grid) {
 
 }  // namespace
 
-CMifareCard::CMifareCard(QWidget *parent) : QWidget(parent) {
+CMifareCard::CMifareCard(CParvexState &state, QWidget *parent) : QWidget(parent), m_state(state) {
+    DeclareLibraryControl(this);
     setProperty("templateId", 142);
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(4, 4, 4, 4);
@@ -309,9 +310,7 @@ void CMifareCard::OnCtrlSectorChange() { m_nCtrlSector = m_pCtrlSector->currentI
 // ---- Checks and conversions ----------------------------------------------
 
 bool CMifareCard::CheckPort() {
-    if (theApp.m_bPortOpen) return true;
-    ShowError(this, QStringLiteral("请先打开读卡器串口"), QStringLiteral("串口设置"));
-    return false;
+    return CheckPortOpen(m_state, this);
 }
 
 bool CMifareCard::CheckAddress() {
@@ -349,7 +348,7 @@ void CMifareCard::KeyOperation(KeyOp op) {
     const int key_type = SelectedKeyType();
     if (!CheckAddress()) return;
     unsigned char block[kBlockSize] = {};
-    const int card_type = theApp.m_nCardType;
+    const int card_type = m_state.m_nCardType;
     const char *key_text = reinterpret_cast<const char *>(key);
     switch (op) {
     case KeyOp::kCheck:
@@ -376,8 +375,8 @@ void CMifareCard::BlockOperation(bool write) {
     unsigned char block[kBlockSize] = {};
     if (write) {
         if (!ReadData(block)) return;
-        WriteBlock(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, block);
-    } else if (ReadBlock(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, block) == 1) {
+        WriteBlock(m_nMode, m_nSector, m_nBlock, m_state.m_nCardType, block);
+    } else if (ReadBlock(m_nMode, m_nSector, m_nBlock, m_state.m_nCardType, block) == 1) {
         // A failed read leaves the operator's text in place.
         SetProgramText(m_pData, FormatHexBytes(block, kBlockSize));
     }
@@ -397,9 +396,9 @@ void CMifareCard::WalletChange(WalletOp op) {
     int amount = DecimalTextValue(m_pAmount->text());
     auto *bytes = reinterpret_cast<unsigned char *>(&amount);
     switch (op) {
-    case WalletOp::kInit: WalletInit(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, bytes); break;
-    case WalletOp::kAdd: WalletAdd(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, bytes); break;
-    case WalletOp::kDec: WalletDec(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, bytes); break;
+    case WalletOp::kInit: WalletInit(m_nMode, m_nSector, m_nBlock, m_state.m_nCardType, bytes); break;
+    case WalletOp::kAdd: WalletAdd(m_nMode, m_nSector, m_nBlock, m_state.m_nCardType, bytes); break;
+    case WalletOp::kDec: WalletDec(m_nMode, m_nSector, m_nBlock, m_state.m_nCardType, bytes); break;
     }
 }
 
@@ -410,7 +409,7 @@ void CMifareCard::OnWalletDec() { WalletChange(WalletOp::kDec); }
 void CMifareCard::OnReadWallet() {
     if (!CheckPort() || !CheckAddress()) return;
     int amount = 0;
-    if (ReadWallet(m_nMode, m_nSector, m_nBlock, theApp.m_nCardType, reinterpret_cast<unsigned char *>(&amount)) == 1)
+    if (ReadWallet(m_nMode, m_nSector, m_nBlock, m_state.m_nCardType, reinterpret_cast<unsigned char *>(&amount)) == 1)
         SetProgramText(m_pAmount, QString::number(amount));
 }
 

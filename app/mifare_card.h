@@ -5,7 +5,7 @@
 
 #include <functional>
 
-class CParvexDlg;
+class CParvexState;
 class CCreateControl;
 class QComboBox;
 class QGroupBox;
@@ -16,9 +16,10 @@ class QRadioButton;
 class CMifareCard : public QWidget {
     Q_OBJECT
 public:
-    explicit CMifareCard(QWidget *parent = nullptr);
-    // Back pointer to the main dialog, set before the page is shown.
-    CParvexDlg *m_pParent = nullptr;
+    // The page waits, disabled as a whole, while card work elsewhere holds the library.
+    explicit CMifareCard(CParvexState &state, QWidget *parent = nullptr);
+    // The window the page works for, set before the page is shown.
+    QWidget *m_pParent = nullptr;
 
     // Remembered choices: addressing mode (-1 none, 0 absolute, 1 relative),
     // sector and block (-1 none), and the sector whose trailer is changed.
@@ -56,6 +57,7 @@ signals:
     void choiceTaken(int controlId);
 
 private:
+    CParvexState &m_state;
     QGroupBox *BuildBlockGroup();
     QGroupBox *BuildWalletGroup();
     QGroupBox *BuildTrailerGroup();

@@ -6,6 +6,29 @@
 
 #include <algorithm>
 
+#include "message_service.h"
+#include "parvex_state.h"
+
+namespace {
+const char *const kLibraryControlProperty = "callsLibrary";
+}  // namespace
+
+bool CheckPortOpen(const CParvexState &state, QWidget *owner) {
+    if (state.m_bPortOpen) return true;
+    ShowError(owner, QStringLiteral("请先打开读卡器串口"), QStringLiteral("串口设置"));
+    return false;
+}
+
+void DeclareLibraryControl(QWidget *control) { control->setProperty(kLibraryControlProperty, true); }
+
+QList<QWidget *> DeclaredLibraryControls(QWidget *root) {
+    QList<QWidget *> controls;
+    if (root->property(kLibraryControlProperty).toBool()) controls << root;
+    for (QWidget *child : root->findChildren<QWidget *>())
+        if (child->property(kLibraryControlProperty).toBool()) controls << child;
+    return controls;
+}
+
 void SetControlId(QWidget *widget, int id) {
     widget->setObjectName(QStringLiteral("IDC_%1").arg(id));
     widget->setProperty("controlId", id);

@@ -1,8 +1,10 @@
 // Helpers shared by the card pages and the access-condition editor: control
-// identifiers, accessible names from labels, and text limits that bind only
-// what the operator types.
+// identifiers, accessible names from labels, the port check, the controls
+// that reach the library, and text limits that bind only what the operator
+// types.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QValidator>
 
@@ -10,9 +12,19 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QWidget;
+class CParvexState;
 
 // Object name "IDC_<id>" and the dynamic property "controlId".
 void SetControlId(QWidget *widget, int id);
+
+// True when the port is open; otherwise tells the operator to open it first.
+bool CheckPortOpen(const CParvexState &state, QWidget *owner);
+
+// Declares a control (or a whole page) that calls the library: it waits,
+// disabled, while card work holds the library.
+void DeclareLibraryControl(QWidget *control);
+// The declared controls in `root`'s tree, `root` included.
+QList<QWidget *> DeclaredLibraryControls(QWidget *root);
 
 // The label's words without the trailing colon ("密钥：" gives "密钥").
 QString LabelWords(const QString &label_text);

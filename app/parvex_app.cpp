@@ -16,6 +16,8 @@
 
 CParvexApp theApp;
 
+CParvexState &AppState() { return theApp; }
+
 CParvexApp::CParvexApp() = default;
 
 CParvexApp::~CParvexApp() = default;

@@ -1,14 +1,15 @@
-// The application object: program-wide state shared by the main window and
-// the card pages, and the start-up that wires the console capture.
+// The application object: the program-wide state object shared by the main
+// window and the card pages, and the start-up that wires the console capture.
 #pragma once
 
 #include <memory>
 
-class CParvexDlg;
+#include "parvex_state.h"
+
 class ConsoleCapture;
 class QByteArray;
 
-class CParvexApp {
+class CParvexApp : public CParvexState {
 public:
     CParvexApp();
     ~CParvexApp();
@@ -27,13 +28,6 @@ public:
     void StopCapture();
     ConsoleCapture *capture() const { return m_capture.get(); }
 
-    // Card type code of the last card-information request (0 before any).
-    int m_nCardType = 0;
-    // True from a successful OpenReader until the port is closed again.
-    bool m_bPortOpen = false;
-    // The main dialog while it exists (the target of captured console text).
-    CParvexDlg *m_pMainDlg = nullptr;
-
 private:
     static void DeliverConsoleText(const QByteArray &bytes);
 
@@ -48,6 +42,3 @@ extern CParvexApp theApp;
 // running QApplication; a second call does nothing. When the translation
 // cannot be loaded a note goes to standard error and the result is false.
 bool InstallQtChineseTexts();
-
-// Caption of the application-wide message boxes: the program's name.
-inline constexpr const char *kProgramName = "Parvex";

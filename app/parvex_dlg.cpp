@@ -32,15 +32,13 @@
 #include "log_find_bar.h"
 #include "message_service.h"
 #include "mifare_card.h"
-#include "parvex_app.h"
+#include "page_controls.h"
+#include "parvex_state.h"
 #include "platform/port_names.h"
 #include "whole_card_page.h"
 #include "zelkor.h"
 
 namespace {
-
-const char *const kPortCheckText = "请先打开读卡器串口";
-const char *const kPortCheckCaption = "串口设置";
 
 template <typename Widget>
 Widget *Tag(Widget *widget, int id) {
@@ -54,6 +52,13 @@ QPushButton *Button(QWidget *parent, int id, const char *text) {
     auto *button = Tag(new QPushButton(QString::fromUtf8(text), parent), id);
     button->setAutoDefault(false);
     button->setDefault(false);
+    return button;
+}
+
+// A button that calls the library: it waits while card work holds it.
+QPushButton *LibraryButton(QWidget *parent, int id, const char *text) {
+    QPushButton *button = Button(parent, id, text);
+    DeclareLibraryControl(button);
     return button;
 }
 
@@ -110,8 +115,10 @@ void CPortComboBox::showPopup() {
     QComboBox::showPopup();
 }
 
-CParvexDlg::CParvexDlg(QWidget *parent) : QDialog(parent) {
-    theApp.m_pMainDlg = this;
+CParvexDlg::CParvexDlg(QWidget *parent) : CParvexDlg(AppState(), parent) {}
+
+CParvexDlg::CParvexDlg(CParvexState &state, QWidget *parent) : QDialog(parent), m_state(state) {
+    m_state.m_pMainDlg = this;
     setObjectName(QStringLiteral("IDD_PARVEX_DIALOG"));
     setWindowTitle(QStringLiteral("Norvane  串口调试助手V2.0"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -133,10 +140,12 @@ CParvexDlg::CParvexDlg(QWidget *parent) : QDialog(parent) {
     connect(&m_removalTimer, &QTimer::timeout, this, &CParvexDlg::OnRemovalPoll);
 
     InitSerialPanel();
+    connect(&m_state, &CParvexState::portOpenChanged, this, &CParvexDlg::OnPortOpenChanged);
+    connect(&m_state, &CParvexState::busyChanged, this, &CParvexDlg::OnBusyChanged);
 
-    if (!m_gbk.isValid()) {
+    if (!m_gbk.available()) {
         const QString note =
-            QStringLiteral("Parvex: 这个 Qt 不能解码 GBK 文本（构建时没有 ICU），日志中的中文以十六进制字节显示\n");
+            QStringLiteral("Parvex: 这个系统不能解码 GBK 文本（iconv 没有 GBK），日志中的中文以十六进制字节显示\n");
         std::fputs(note.toUtf8().constData(), stderr);
         std::fflush(stderr);
         AppendLogText(note);
@@ -176,7 +185,7 @@ void CParvexDlg::BuildLogMenu() {
 }
 
 CParvexDlg::~CParvexDlg() {
-    if (theApp.m_pMainDlg == this) theApp.m_pMainDlg = nullptr;
+    if (m_state.m_pMainDlg == this) m_state.m_pMainDlg = nullptr;
 }
 
 void CParvexDlg::BuildLayout() {
@@ -187,7 +196,7 @@ void CParvexDlg::BuildLayout() {
     m_cbParity = DropDown(serial, 1003);
     m_cbDataBits = DropDown(serial, 1004);
     m_cbStopBits = DropDown(serial, 1005);
-    m_btnOpen = Button(serial, 1000, "打开串口");
+    m_btnOpen = LibraryButton(serial, 1000, "打开串口");
     auto *serialGrid = new QGridLayout(serial);
     const struct {
         const char *label;
@@ -213,14 +222,14 @@ void CParvexDlg::BuildLayout() {
     auto *cardGrid = new QGridLayout(card);
     cardGrid->addWidget(Label(card, "卡片信息：", m_editCardInfo), 0, 0, 1, 2);
     cardGrid->addWidget(m_editCardInfo, 1, 0, 1, 2);
-    auto *getInfo = Button(card, 1010, "获取卡片信息");
+    auto *getInfo = LibraryButton(card, 1010, "获取卡片信息");
     cardGrid->addWidget(getInfo, 2, 0);
-    auto *findCard = Button(card, 1006, "标准询卡");
-    auto *wakeUp = Button(card, 1059, "唤醒询卡");
-    auto *conflict = Button(card, 1008, "防 冲 突");
-    auto *compose = Button(card, 1025, "复合寻卡");
-    auto *select = Button(card, 1009, "选   卡");
-    auto *pause = Button(card, 1026, "暂停卡");
+    auto *findCard = LibraryButton(card, 1006, "标准询卡");
+    auto *wakeUp = LibraryButton(card, 1059, "唤醒询卡");
+    auto *conflict = LibraryButton(card, 1008, "防 冲 突");
+    auto *compose = LibraryButton(card, 1025, "复合寻卡");
+    auto *select = LibraryButton(card, 1009, "选   卡");
+    auto *pause = LibraryButton(card, 1026, "暂停卡");
     cardGrid->addWidget(findCard, 3, 0);
     cardGrid->addWidget(wakeUp, 3, 1);
     cardGrid->addWidget(conflict, 4, 0);
@@ -232,7 +241,7 @@ void CParvexDlg::BuildLayout() {
     // Reader operations, below both.
     auto *reader = Group(this, "读卡器操作");
     m_editReaderId = ReadOnlyEdit(reader, 1020);
-    auto *getId = Button(reader, 1021, "获取序列号");
+    auto *getId = LibraryButton(reader, 1021, "获取序列号");
     auto *idRow = new QHBoxLayout;
     idRow->addWidget(Label(reader, "序列号：", m_editReaderId));
     idRow->addWidget(m_editReaderId, 1);
@@ -240,12 +249,12 @@ void CParvexDlg::BuildLayout() {
 
     auto *basic = Group(reader, "基础操作");
     auto *basicGrid = new QGridLayout(basic);
-    auto *autoOn = Button(basic, 1012, "开启自动寻卡");
-    auto *autoOff = Button(basic, 1013, "关闭自动寻卡");
-    auto *buzzerOn = Button(basic, 1014, "开启蜂鸣器");
-    auto *buzzerOff = Button(basic, 1015, "关闭蜂鸣器");
-    auto *antennaOff = Button(basic, 1016, "关闭所有天线");
-    auto *manual = Button(basic, 1019, "手动寻卡");
+    auto *autoOn = LibraryButton(basic, 1012, "开启自动寻卡");
+    auto *autoOff = LibraryButton(basic, 1013, "关闭自动寻卡");
+    auto *buzzerOn = LibraryButton(basic, 1014, "开启蜂鸣器");
+    auto *buzzerOff = LibraryButton(basic, 1015, "关闭蜂鸣器");
+    auto *antennaOff = LibraryButton(basic, 1016, "关闭所有天线");
+    auto *manual = LibraryButton(basic, 1019, "手动寻卡");
     basicGrid->addWidget(autoOn, 0, 0);
     basicGrid->addWidget(autoOff, 0, 1);
     basicGrid->addWidget(buzzerOn, 0, 2);
@@ -258,7 +267,7 @@ void CParvexDlg::BuildLayout() {
                               {QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
                                QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),
                                QStringLiteral("115200")});
-    auto *setBaud = Button(baud, 1024, "设置波特率");
+    auto *setBaud = LibraryButton(baud, 1024, "设置波特率");
     auto *baudRow = new QHBoxLayout(baud);
     baudRow->addWidget(Label(baud, "读卡器波特率：", m_cbReaderBaud));
     baudRow->addWidget(m_cbReaderBaud, 1);
@@ -272,10 +281,10 @@ void CParvexDlg::BuildLayout() {
     // The tabs with the card pages, on the right.
     m_tab = Tag(new QTabWidget(this), 1046);
     m_tab->setAccessibleName(QStringLiteral("卡片操作页"));
-    m_pageS50 = new CMifareCard(m_tab);
-    m_pageS70 = new CMifareCard(m_tab);
-    m_pageCpu = new CCPUCard(m_tab);
-    m_pageWholeCard = new CWholeCardPage(m_tab);
+    m_pageS50 = new CMifareCard(m_state, m_tab);
+    m_pageS70 = new CMifareCard(m_state, m_tab);
+    m_pageCpu = new CCPUCard(m_state, m_tab);
+    m_pageWholeCard = new CWholeCardPage(m_state, m_tab);
     m_pageS50->m_pParent = this;
     m_pageS70->m_pParent = this;
     m_pageCpu->m_pParent = this;
@@ -368,7 +377,8 @@ void CParvexDlg::BuildLayout() {
 void CParvexDlg::OnConsoleText(const QByteArray &bytes) {
     // One decoder for the whole run: a GBK character whose bytes arrive in
     // two chunks is completed by the second.
-    AppendLogText(m_gbk.isValid() ? QString(m_gbk.decode(bytes)) : AsciiWithHexBytes(bytes));
+    AppendLogText(m_gbk.available() ? QString::fromStdString(m_gbk.Convert(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+                                    : AsciiWithHexBytes(bytes));
 }
 
 void CParvexDlg::AppendLogText(QString text) {
@@ -442,6 +452,7 @@ void CParvexDlg::EnumSerialPorts() {
 void CParvexDlg::OnSelchangePort(int index) {
     if (index < 0) return;
     m_nPort = PortNumberFromText(m_cbPort->itemText(index));
+    m_state.SetPort(m_nPort);
 }
 
 void CParvexDlg::OnSelchangeBaud(int index) {
@@ -473,22 +484,28 @@ void CParvexDlg::OnSelchangeReaderBaud(int index) {
 }
 
 void CParvexDlg::SetPanelOpen(bool open) {
-    m_btnOpen->setText(open ? QStringLiteral("关闭串口") : QStringLiteral("打开串口"));
-    for (QComboBox *combo : {static_cast<QComboBox *>(m_cbPort), m_cbBaud, m_cbParity, m_cbDataBits, m_cbStopBits})
-        combo->setEnabled(!open);
-    theApp.m_bPortOpen = open;
-    if (open) {
-        m_removalTimer.start();
-    } else {
-        m_removalTimer.stop();
+    if (!open) {
         const QSignalBlocker blocker(m_cbPort);
         m_cbPort->setCurrentIndex(-1);
         m_nPort = 0;
     }
+    m_state.SetPort(m_nPort);
+    m_state.SetPortOpen(open);
+}
+
+void CParvexDlg::OnPortOpenChanged(bool open) {
+    m_btnOpen->setText(open ? QStringLiteral("关闭串口") : QStringLiteral("打开串口"));
+    for (QComboBox *combo : {static_cast<QComboBox *>(m_cbPort), m_cbBaud, m_cbParity, m_cbDataBits, m_cbStopBits})
+        combo->setEnabled(!open);
+    if (open) {
+        m_removalTimer.start();
+    } else {
+        m_removalTimer.stop();
+    }
 }
 
 void CParvexDlg::OnBnClickedOpen() {
-    if (m_btnOpen->text() == QStringLiteral("打开串口")) {
+    if (!m_state.m_bPortOpen) {
         if (m_nPort <= 0) {
             ShowError(this, QStringLiteral("请先选择串口"), QStringLiteral("串口选择"));
             return;
@@ -537,13 +554,13 @@ CParvexDlg::DeviceIdentity CParvexDlg::IdentifyPort(int port) {
 // unplugged, a pseudo-terminal closed), so the window looks for the device
 // node itself while the port is open.
 void CParvexDlg::OnRemovalPoll() {
-    if (!theApp.m_bPortOpen) {
+    if (!m_state.m_bPortOpen) {
         m_removalTimer.stop();
         return;
     }
     const DeviceIdentity now = IdentifyPort(m_nPort);
     if (now.present && (!m_openDevice.present || now == m_openDevice)) return;
-    if (m_bCardWork) {
+    if (m_state.busy()) {
         // The port is closed once the card work has let go of the library.
         m_pageWholeCard->CancelCardWork();
         return;
@@ -557,21 +574,17 @@ void CParvexDlg::OnRemovalPoll() {
 
 // ---- Operation buttons ------------------------------------------------------
 
-bool CParvexDlg::CheckPortOpen() {
-    if (theApp.m_bPortOpen) return true;
-    ShowError(this, QString::fromUtf8(kPortCheckText), QString::fromUtf8(kPortCheckCaption));
-    return false;
-}
+bool CParvexDlg::CheckPortOpen() { return ::CheckPortOpen(m_state, this); }
 
 QString CParvexDlg::CardTypeName(int card_type) {
     switch (card_type) {
-    case 10: return QStringLiteral("UltraLight卡");
-    case 11: return QStringLiteral("S50卡");
-    case 12: return QStringLiteral("S70卡");
-    case 13: return QStringLiteral("FM1208卡");
-    case 14: return QStringLiteral("PLUS卡");
-    case 15: return QStringLiteral("D41卡");
-    case 16: return QStringLiteral("未知卡");
+    case CardUltraLight: return QStringLiteral("UltraLight卡");
+    case CardS50: return QStringLiteral("S50卡");
+    case CardS70: return QStringLiteral("S70卡");
+    case CardFM1208: return QStringLiteral("FM1208卡");
+    case CardPlus: return QStringLiteral("PLUS卡");
+    case CardD41: return QStringLiteral("D41卡");
+    case CardUnknown: return QStringLiteral("未知卡");
     default: return {};
     }
 }
@@ -606,7 +619,7 @@ void CParvexDlg::OnBnClickedGetCardInfo() {
     card_info info{};
     if (GetCardInfo(&info) == 0) return;
     ShowCardInfo(info, true);
-    theApp.m_nCardType = info.card_type;
+    m_state.SetCardType(info.card_type);
 }
 
 void CParvexDlg::OnBnClickedComposeFindCard() {
@@ -659,13 +672,8 @@ void CParvexDlg::OnSelchangeTab(int index) {
     if (index >= 0 && index < static_cast<int>(std::size(m_pages))) m_nCurPage = index;
 }
 
-void CParvexDlg::SetCardWorkRunning(bool running) {
-    static constexpr int kLibraryControls[] = {1000, 1006, 1008, 1009, 1010, 1012, 1013, 1014,
-                                               1015, 1016, 1019, 1021, 1024, 1025, 1026, 1059};
-    m_bCardWork = running;
-    for (int id : kLibraryControls)
-        if (auto *control = findChild<QWidget *>(QStringLiteral("IDC_%1").arg(id))) control->setEnabled(!running);
-    for (QWidget *page : {m_pages[0], m_pages[1], m_pages[2]}) page->setEnabled(!running);
+void CParvexDlg::OnBusyChanged(bool busy) {
+    for (QWidget *control : DeclaredLibraryControls(this)) control->setEnabled(!busy);
 }
 
 void CParvexDlg::OnBnClickedClear() {

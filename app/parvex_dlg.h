@@ -11,11 +11,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QIcon>
-#include <QStringDecoder>
 #include <QTimer>
 #include <QUrl>
 
 #include <sys/types.h>
+
+#include "capture/gbk_decoder.h"
+#include "parvex_state.h"
 
 class CCPUCard;
 class CLogFindBar;
@@ -42,7 +44,9 @@ signals:
 class CParvexDlg : public QDialog {
     Q_OBJECT
 public:
+    // On the program's state object.
     explicit CParvexDlg(QWidget *parent = nullptr);
+    CParvexDlg(CParvexState &state, QWidget *parent = nullptr);
     ~CParvexDlg() override;
 
     // Appends a chunk of captured standard output (GBK) to the log.
@@ -97,10 +101,10 @@ public:
     static constexpr int kLogLineLimit = 20000;
 
     // While the whole-card page works on another thread the library is
-    // busy: the window's own reader and card controls and the other pages
-    // are disabled, so no second call can overlap.
-    void SetCardWorkRunning(bool running);
-    bool CardWorkRunning() const { return m_bCardWork; }
+    // busy: every control declared as calling the library (the window's
+    // reader and card buttons, the other pages) is disabled, so no second
+    // call can overlap.
+    bool CardWorkRunning() const { return m_state.busy(); }
 
 public slots:
     void OnAbout();
@@ -125,6 +129,8 @@ private:
     void InitSerialPanel();
     void EnumSerialPorts();
     void SetPanelOpen(bool open);
+    void OnPortOpenChanged(bool open);
+    void OnBusyChanged(bool busy);
     bool CheckPortOpen();
     void ShowCardInfo(const card_info &info, bool with_type);
 
@@ -160,9 +166,9 @@ private:
     void OnBnClickedClear();
     void OnClickLink();
 
-    QStringDecoder m_gbk{"GBK"};
+    CParvexState &m_state;
+    zelkor::capture::GbkToUtf8 m_gbk;
     QTimer m_removalTimer;
     DeviceIdentity m_openDevice;
     bool m_bScrollPending = false;
-    bool m_bCardWork = false;
 };

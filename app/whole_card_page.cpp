@@ -25,8 +25,9 @@
 #include "card/reader_card_link.h"
 #include "message_service.h"
 #include "page_controls.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
+#include "card/ultralight_formats.h"
+#include "parvex_state.h"
+#include "ultralight_page_view.h"
 #include "whole_card_dump_view.h"
 #include "whole_card_sector_map.h"
 #include "whole_card_text.h"
@@ -40,10 +41,10 @@ const QString kCaption = QStringLiteral("整卡");
 // are likely to use it.
 constexpr card::Key kProgramDefaultKey = {0x5A, 0x3C, 0x96, 0xE1, 0x0F, 0x7B};
 const QString kDumpFilter = QStringLiteral(
-    "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
-    "Flipper NFC (*.nfc);;所有文件 (*)");
+    "卡数据文件 (*.mct *.bin *.mfd *.json *.nfc *.eml);;MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;"
+    "Flipper NFC (*.nfc);;Proxmark3 EML (*.eml);;所有文件 (*)");
 const QString kSaveFilter =
-    QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc)");
+    QStringLiteral("MCT 文本 (*.mct);;二进制 (*.bin *.mfd);;JSON (*.json);;Flipper NFC (*.nfc);;Proxmark3 EML (*.eml)");
 
 // Card work goes through the session the serial panel has opened.
 std::unique_ptr<card::CardLink> NewLibraryCardLink() {
@@ -76,7 +77,7 @@ QString FileErrorText(const std::exception &error) { return QString::fromUtf8(er
 
 }  // namespace
 
-CWholeCardPage::CWholeCardPage(QWidget *parent) : QWidget(parent) {
+CWholeCardPage::CWholeCardPage(CParvexState &state, QWidget *parent) : QWidget(parent), m_state(state) {
     BuildLayout();
     const auto builtin = card::BuiltinKeys();
     AddDictionaryItem({QStringLiteral("内置密钥"), {builtin.begin(), builtin.end()}});
@@ -135,6 +136,10 @@ void CWholeCardPage::BuildLayout() {
     auto *middle = new QHBoxLayout;
     middle->addWidget(m_pSectorMap, 0, Qt::AlignTop);
     middle->addWidget(m_pDumpView, 1);
+    m_pPageView = new CPageView(this);
+    SetControlId(m_pPageView, 1215);
+    m_pPageView->hide();
+    middle->addWidget(m_pPageView, 1);
     outer->addLayout(middle, 1);
 
     m_pRead = Button(this, 1208, QStringLiteral("读整卡"));
@@ -246,9 +251,7 @@ void CWholeCardPage::ShowKeysSoFar(const std::vector<card::SectorKeys> &keys) {
 }
 
 bool CWholeCardPage::CheckPort() {
-    if (theApp.m_bPortOpen) return true;
-    ShowError(this, QStringLiteral("请先打开读卡器串口"), QStringLiteral("串口设置"));
-    return false;
+    return CheckPortOpen(m_state, this);
 }
 
 bool CWholeCardPage::StartCardWork(CCardWorker::Job job) {
@@ -264,7 +267,7 @@ void CWholeCardPage::SetWorking(bool working) {
                                                              m_pOpen, m_pSave, m_pCompare, m_pDictionaries})
         control->setEnabled(!working);
     m_pStop->setEnabled(working);
-    if (m_pParent != nullptr) m_pParent->SetCardWorkRunning(working);
+    m_state.SetBusy(working);
     if (working) {
         m_strStage.clear();
         m_pProgress->setRange(0, 0);
@@ -279,6 +282,7 @@ void CWholeCardPage::SetWorking(bool working) {
         m_pProgress->setValue(stopped ? 0 : 1);
         m_pProgress->setFormat(stopped ? QStringLiteral("已停止") : QStringLiteral("已结束"));
         if (stop_had_focus) m_pSearch->setFocus();
+        ShowFamilyControls();
     }
 }
 
@@ -367,6 +371,8 @@ void CWholeCardPage::OnReadCard() {
                                      std::stop_token stop) -> CCardWorker::Continuation {
         const std::unique_ptr<card::CardLink> link = NewLibraryCardLink();
         const std::optional<card::CardIdentity> identity = link->Identify();
+        if (identity && identity->type_code == card::kUltraLightTypeCode)
+            return ReadUltraLightOnWorker(*link, *identity, sink, stop);
         if (!identity || !identity->kind) return [this, identity] { ShowNoCard(identity); };
         // Keys found before are tried first, so each sector costs one try
         // when they still fit, and a card whose keys changed is still read.
@@ -403,15 +409,21 @@ void CWholeCardPage::TakeDump(card::CardImage image, bool cancelled) {
 }
 
 void CWholeCardPage::ShowImage(card::CardImage image) {
+    m_ultralight.reset();
     m_image = std::move(image);
     m_pSectorMap->ShowKeys(m_image->keys);
     m_pDumpView->ShowImage(*m_image);
+    ShowFamilyControls();
 }
 
 // ---- Restore ----------------------------------------------------------------
 
 void CWholeCardPage::OnWriteCard() {
     if (!CheckPort()) return;
+    if (m_ultralight) {
+        ShowError(this, QStringLiteral("UltraLight 类卡片请用命令行程序 zelkor restore 写入"), QStringLiteral("写整卡"));
+        return;
+    }
     if (!m_image || m_image->KnownBlockCount() == 0) {
         ShowError(this, QStringLiteral("没有可写入的卡数据，请先读整卡或打开文件"), QStringLiteral("写整卡"));
         return;
@@ -518,13 +530,14 @@ void CWholeCardPage::ReportRestore(const card::RestoreReport &report, const std:
 
 // ---- Files ------------------------------------------------------------------
 
-std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &caption, QString *path) {
+std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &caption, QString *path,
+                                                            std::optional<card::UltraLightImage> *pages) {
     *path = MessageService::Instance().OpenFileName(this, caption, kDumpFilter);
     if (path->isEmpty()) return std::nullopt;
     const std::string name = FileName(*path).toStdString();
     const std::optional<card::DumpFormat> format = card::FormatForPath(name);
     if (!format) {
-        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json 或 .nfc 文件").arg(FileName(*path)),
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(*path)),
                   caption);
         return std::nullopt;
     }
@@ -535,7 +548,12 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
     }
     const QByteArray bytes = file.readAll();
     try {
-        return card::ParseDump(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), *format, name);
+        const std::string_view contents(bytes.constData(), static_cast<size_t>(bytes.size()));
+        if (card::IsUltraLightDump(contents, *format)) {
+            *pages = card::ParseUltraLightDump(contents, *format, name);
+            return std::nullopt;
+        }
+        return card::ParseDump(contents, *format, name);
     } catch (const card::FileError &error) {
         ShowError(this, QStringLiteral("文件内容有错误：\n%1").arg(FileErrorText(error)), caption);
     }
@@ -544,7 +562,14 @@ std::optional<card::CardImage> CWholeCardPage::ReadDumpFile(const QString &capti
 
 void CWholeCardPage::OnOpenFile() {
     QString path;
-    std::optional<card::CardImage> image = ReadDumpFile(QStringLiteral("打开文件"), &path);
+    std::optional<card::UltraLightImage> pages;
+    std::optional<card::CardImage> image = ReadDumpFile(QStringLiteral("打开文件"), &path, &pages);
+    if (pages) {
+        const int known = pages->KnownPageCount();
+        ShowUltraLight(std::move(*pages));
+        ShowStatus(QStringLiteral("已打开 %1：%2 页已知").arg(FileName(path)).arg(known));
+        return;
+    }
     if (!image) return;
     const int known = image->KnownBlockCount();
     ShowImage(std::move(*image));
@@ -552,6 +577,11 @@ void CWholeCardPage::OnOpenFile() {
 }
 
 void CWholeCardPage::OnSaveFile() {
+    if (m_ultralight) {
+        const QString path = MessageService::Instance().SaveFileName(this, QStringLiteral("保存文件"), kSaveFilter);
+        if (!path.isEmpty()) SaveUltraLight(path);
+        return;
+    }
     if (!m_image) {
         ShowError(this, QStringLiteral("没有可保存的卡数据，请先读整卡或打开文件"), QStringLiteral("保存文件"));
         return;
@@ -560,7 +590,7 @@ void CWholeCardPage::OnSaveFile() {
     if (path.isEmpty()) return;
     const std::optional<card::DumpFormat> format = card::FormatForPath(FileName(path).toStdString());
     if (!format) {
-        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json 或 .nfc 文件").arg(FileName(path)),
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\n请使用 .mct、.bin、.mfd、.json、.nfc 或 .eml 文件").arg(FileName(path)),
                   QStringLiteral("保存文件"));
         return;
     }
@@ -574,9 +604,13 @@ void CWholeCardPage::OnSaveFile() {
         return;
     }
     QString text = QStringLiteral("已保存 %1").arg(FileName(path));
-    if (!warnings.empty()) {
+    const bool uid_lost = !card::FormatHoldsUid(*format, *m_image);
+    if (!warnings.empty() || uid_lost) {
         QStringList lines;
         for (const std::string &warning : warnings) lines << ToolkitWords(warning);
+        if (uid_lost)
+            lines << QStringLiteral("卡号 %1 没有保存：这种文件只能以厂商块的 4 字节卡号和校验字节保存卡号")
+                         .arg(QString::fromStdString(card::ToHex(m_image->uid)));
         text += QStringLiteral("\n注意：") + lines.join(QLatin1Char('\n'));
         MessageService::Instance().Show(this, text, QStringLiteral("保存文件"), MessageService::Icon::Warning);
     }
@@ -584,14 +618,26 @@ void CWholeCardPage::OnSaveFile() {
 }
 
 void CWholeCardPage::OnCompareFile() {
+    if (m_ultralight) {
+        QString path;
+        std::optional<card::UltraLightImage> pages;
+        const std::optional<card::CardImage> classic = ReadDumpFile(QStringLiteral("比较文件"), &path, &pages);
+        if (pages) CompareUltraLight(*pages, path);
+        if (classic) ShowStatus(QStringLiteral("与 %1 比较：卡片类型不同").arg(FileName(path)));
+        return;
+    }
     if (!m_image) {
         ShowError(this, QStringLiteral("没有可比较的卡数据，请先读整卡或打开文件"), QStringLiteral("比较文件"));
         return;
     }
     QString path;
-    const std::optional<card::CardImage> other = ReadDumpFile(QStringLiteral("比较文件"), &path);
+    std::optional<card::UltraLightImage> pages;
+    const std::optional<card::CardImage> other = ReadDumpFile(QStringLiteral("比较文件"), &path, &pages);
+    if (pages) ShowStatus(QStringLiteral("与 %1 比较：卡片类型不同").arg(FileName(path)));
     if (!other) return;
-    const card::DumpDifference difference = card::DiffDumps(*m_image, *other);
+    // A file without a UID (.mct, .bin, .eml) differs in nothing for that.
+    const bool uids_held = !m_image->uid.empty() && !other->uid.empty();
+    const card::DumpDifference difference = card::DiffDumps(*m_image, *other, uids_held);
     std::vector<card::ByteMask> masks(static_cast<size_t>(m_image->block_count()), 0);
     QList<int> blocks;
     for (const card::BlockDifference &block : difference.blocks) {
@@ -604,5 +650,6 @@ void CWholeCardPage::OnCompareFile() {
     if (!blocks.isEmpty()) text += QStringLiteral("：") + BlockRanges(blocks);
     if (difference.kinds_differ) text += QStringLiteral("；卡片容量不同");
     if (difference.uids_differ) text += QStringLiteral("；卡号不同");
+    if (!uids_held && m_image->uid != other->uid) text += QStringLiteral("；卡号未比较（有一方没有卡号）");
     ShowStatus(text);
 }

@@ -18,10 +18,12 @@
 #include "card/progress.h"
 #include "card/key_search.h"
 #include "card/restore.h"
+#include "card/ultralight_card.h"
 #include "whole_card_worker.h"
 
 class CDumpView;
-class CParvexDlg;
+class CPageView;
+class CParvexState;
 class CSectorMap;
 class QCheckBox;
 class QLabel;
@@ -32,10 +34,11 @@ class QPushButton;
 class CWholeCardPage : public QWidget {
     Q_OBJECT
 public:
-    explicit CWholeCardPage(QWidget *parent = nullptr);
+    // Holds the state's busy flag while its card work runs.
+    explicit CWholeCardPage(CParvexState &state, QWidget *parent = nullptr);
     ~CWholeCardPage() override;
-    // Back pointer to the main dialog, set before the page is shown.
-    CParvexDlg *m_pParent = nullptr;
+    // The window the page works for, set before the page is shown.
+    QWidget *m_pParent = nullptr;
 
     // Button handlers.
     void OnAddDictionary();
@@ -53,12 +56,15 @@ public:
 
     // The dump shown, if any.
     const std::optional<zelkor::card::CardImage> &shownImage() const { return m_image; }
+    // The pages shown of a card of the UltraLight family, if any.
+    const std::optional<zelkor::card::UltraLightImage> &shownPages() const { return m_ultralight; }
 
 signals:
     // Card work has ended and the window's controls are back.
     void cardWorkFinished();
 
 private:
+    CParvexState &m_state;
     struct Dictionary {
         QString name;
         std::vector<zelkor::card::Key> keys;
@@ -89,7 +95,18 @@ private:
     void ReportRestore(const zelkor::card::RestoreReport &report, const std::vector<std::uint8_t> &uid);
 
     void ShowImage(zelkor::card::CardImage image);
-    std::optional<zelkor::card::CardImage> ReadDumpFile(const QString &caption, QString *path);
+    // A file of the UltraLight family goes into `pages` instead.
+    std::optional<zelkor::card::CardImage> ReadDumpFile(const QString &caption, QString *path,
+                                                        std::optional<zelkor::card::UltraLightImage> *pages);
+
+    // The UltraLight family (whole_card_ultralight.cpp).
+    CCardWorker::Continuation ReadUltraLightOnWorker(zelkor::card::CardLink &link, const zelkor::card::CardIdentity &identity,
+                                                     const CCardWorker::ProgressSink &sink, std::stop_token stop);
+    void TakeUltraLight(const zelkor::card::UltraLightRead &read);
+    void ShowUltraLight(zelkor::card::UltraLightImage image);
+    void ShowFamilyControls();
+    void SaveUltraLight(const QString &path);
+    void CompareUltraLight(const zelkor::card::UltraLightImage &other, const QString &path);
 
     QListWidget *m_pDictionaries = nullptr;
     QPushButton *m_pAddDictionary = nullptr;
@@ -98,6 +115,7 @@ private:
     QProgressBar *m_pProgress = nullptr;
     CSectorMap *m_pSectorMap = nullptr;
     CDumpView *m_pDumpView = nullptr;
+    CPageView *m_pPageView = nullptr;
     QPushButton *m_pRead = nullptr;
     QPushButton *m_pWrite = nullptr;
     QCheckBox *m_pTrailers = nullptr;
@@ -108,6 +126,7 @@ private:
 
     std::vector<Dictionary> m_dictionaries;  // item i of m_pDictionaries
     std::optional<zelkor::card::CardImage> m_image;
+    std::optional<zelkor::card::UltraLightImage> m_ultralight;  // shown instead of m_image
     QString m_strStage;
     QElapsedTimer m_stageTimer;
 

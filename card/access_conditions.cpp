@@ -118,8 +118,10 @@ std::string_view AccessName(Access access) {
     return "never";
 }
 
+DataRights ListedDataRights(Condition condition) { return kDataTable[condition & 7]; }
+
 DataRights DataRightsOf(Condition condition, Condition trailer_condition) {
-    DataRights rights = kDataTable[condition & 7];
+    DataRights rights = ListedDataRights(condition);
     if (KeyBReadable(trailer_condition)) {
         rights.read = WithoutKeyB(rights.read);
         rights.write = WithoutKeyB(rights.write);

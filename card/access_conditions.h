@@ -61,6 +61,9 @@ struct TrailerRights {
     Access key_b_write = Access::Never;
 };
 
+// Rights of a data position under `condition` as the table lists them, with
+// key B counted as a key whatever the trailer says.
+DataRights ListedDataRights(Condition condition);
 // Rights of a data position under `condition`. Where the trailer's condition
 // makes key B readable, key B is data rather than a key and grants nothing,
 // so it is taken out of the result.

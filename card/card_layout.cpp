@@ -1,5 +1,7 @@
 #include "card/card_layout.h"
 
+#include "zelkor.h"
+
 namespace zelkor::card {
 
 namespace {
@@ -9,9 +11,23 @@ constexpr int kLargeSectorBlocks = 16;
 constexpr int kFirstLargeBlock = kSmallSectors * kSmallSectorBlocks;  // 128
 }  // namespace
 
-int SectorCount(CardKind kind) { return kind == CardKind::Classic1K ? 16 : 40; }
+int SectorCount(CardKind kind) {
+    switch (kind) {
+    case CardKind::Mini: return 5;
+    case CardKind::Classic1K: return 16;
+    case CardKind::Classic4K: return 40;
+    }
+    return 0;
+}
 
-int BlockCount(CardKind kind) { return kind == CardKind::Classic1K ? 64 : 256; }
+int BlockCount(CardKind kind) { return kind == CardKind::Classic4K ? 256 : SectorCount(kind) * kSmallSectorBlocks; }
+
+std::optional<CardKind> KindOfBlockCount(int blocks) {
+    for (const CardKind kind : {CardKind::Mini, CardKind::Classic1K, CardKind::Classic4K}) {
+        if (BlockCount(kind) == blocks) return kind;
+    }
+    return std::nullopt;
+}
 
 int BlocksInSector(int sector) { return sector < kSmallSectors ? kSmallSectorBlocks : kLargeSectorBlocks; }
 
@@ -36,14 +52,27 @@ int AccessPositionOfBlock(int block) {
     return offset == kLargeSectorBlocks - 1 ? 3 : offset / 5;
 }
 
-std::string_view KindName(CardKind kind) { return kind == CardKind::Classic1K ? "1K" : "4K"; }
+std::string_view KindName(CardKind kind) {
+    switch (kind) {
+    case CardKind::Mini: return "Mini";
+    case CardKind::Classic1K: return "1K";
+    case CardKind::Classic4K: return "4K";
+    }
+    return "";
+}
 
-int TypeCodeOf(CardKind kind) { return kind == CardKind::Classic1K ? 11 : 12; }
+int TypeCodeOf(CardKind kind) { return kind == CardKind::Classic4K ? CardS70 : CardS50; }
 
 std::optional<CardKind> KindOfTypeCode(int type_code) {
-    if (type_code == 11) return CardKind::Classic1K;
-    if (type_code == 12) return CardKind::Classic4K;
+    if (type_code == CardS50) return CardKind::Classic1K;
+    if (type_code == CardS70) return CardKind::Classic4K;
     return std::nullopt;
+}
+
+std::optional<CardKind> KindOfCard(int type_code, std::optional<std::uint8_t> sak) {
+    const auto kind = KindOfTypeCode(type_code);
+    if (kind == CardKind::Classic1K && sak == kMiniSak) return CardKind::Mini;
+    return kind;
 }
 
 char KeyLetter(KeyType type) { return type == KeyType::A ? 'A' : 'B'; }

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "card/card_layout.h"
+#include "card/ultralight_layout.h"
 
 namespace zelkor::card {
 
 struct CardIdentity {
     int type_code = 0;              // the library's card type code (10..16)
-    std::optional<CardKind> kind;   // set for MIFARE Classic 1K and 4K
+    std::optional<CardKind> kind;   // set for MIFARE Classic Mini, 1K and 4K
     std::vector<std::uint8_t> uid;  // first byte first
     std::optional<std::array<std::uint8_t, 2>> atqa;  // as the card sends it, first byte first
     std::optional<std::uint8_t> sak;
@@ -73,6 +74,12 @@ public:
     virtual std::optional<std::vector<std::uint8_t>> ActivateCos() = 0;
     virtual std::optional<std::vector<std::uint8_t>> SendApdu(std::span<const std::uint8_t> apdu) = 0;
     virtual bool DeactivateCos() = 0;
+
+    // Cards of the UltraLight family: four pages from `first_page` on (a read
+    // near the end wraps round to page 0), and one page written. A refusal
+    // leaves the card out of its session until Reselect().
+    virtual std::optional<Block> ReadPages(int first_page) { return (void)first_page, std::nullopt; }
+    virtual bool WritePage(int page, const Page &data) { return (void)page, (void)data, false; }
 };
 
 }  // namespace zelkor::card

@@ -19,10 +19,11 @@ ByteMask DifferingBytes(const CardImage &a, const CardImage &b, int block) {
 }
 }  // namespace
 
-DumpDifference DiffDumps(const CardImage &a, const CardImage &b) {
+DumpDifference DiffDumps(const CardImage &a, const CardImage &b, bool compare_uids) {
     DumpDifference diff;
     diff.kinds_differ = a.kind != b.kind;
-    diff.uids_differ = a.uid != b.uid;
+    diff.uids_compared = compare_uids;
+    diff.uids_differ = compare_uids && a.uid != b.uid;
     const int common = std::min(a.block_count(), b.block_count());
     for (int block = 0; block < common; ++block) {
         const ByteMask differing = DifferingBytes(a, b, block);

@@ -16,11 +16,15 @@ struct BlockDifference {
 struct DumpDifference {
     bool kinds_differ = false;
     bool uids_differ = false;
+    // False when a side's file had no place for the UID.
+    bool uids_compared = true;
     std::vector<BlockDifference> blocks;
     bool equal() const { return !kinds_differ && !uids_differ && blocks.empty(); }
 };
 
 // Blocks beyond the smaller card count as differing entirely.
-DumpDifference DiffDumps(const CardImage &a, const CardImage &b);
+// `compare_uids` false leaves the UIDs out (a file that cannot hold one
+// would otherwise differ only for that).
+DumpDifference DiffDumps(const CardImage &a, const CardImage &b, bool compare_uids = true);
 
 }  // namespace zelkor::card

@@ -23,6 +23,9 @@ std::string WriteJson(const CardImage &image, std::vector<std::string> &warnings
 CardImage ReadFlipper(std::string_view text, std::string_view file);
 std::string WriteFlipper(const CardImage &image, std::vector<std::string> &warnings);
 
+CardImage ReadEml(std::string_view text, std::string_view file);
+std::string WriteEml(const CardImage &image, std::vector<std::string> &warnings);
+
 // Lines of a text file without their line ends ("\n" or "\r\n").
 std::vector<std::string_view> SplitLines(std::string_view text);
 std::string_view Trim(std::string_view text);

@@ -34,6 +34,29 @@ std::optional<DumpFormat> FormatForPath(std::string_view path) {
     if (ext == "bin" || ext == "mfd") return DumpFormat::Bin;
     if (ext == "json") return DumpFormat::Json;
     if (ext == "nfc") return DumpFormat::Flipper;
+    if (ext == "eml") return DumpFormat::Eml;
+    return std::nullopt;
+}
+
+std::optional<DumpFormat> FormatOfContents(std::string_view bytes) {
+    const bool raw_size = bytes.size() % kBlockSize == 0 && KindOfBlockCount(static_cast<int>(bytes.size() / kBlockSize));
+    // Text formats have no control bytes; a raw dump's first byte may look
+    // like the start of one.
+    const bool binary = std::any_of(bytes.begin(), bytes.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F;
+    });
+    if (binary) return raw_size ? std::optional(DumpFormat::Bin) : std::nullopt;
+    const std::string_view text = detail::Trim(bytes.starts_with("\xEF\xBB\xBF") ? bytes.substr(3) : bytes);
+    if (text.starts_with("+Sector:")) return DumpFormat::Mct;
+    if (text.starts_with("Filetype:")) return DumpFormat::Flipper;
+    if (text.starts_with("{")) return DumpFormat::Json;
+    if (raw_size) return DumpFormat::Bin;
+    const auto lines = detail::SplitLines(text);
+    const bool all_blocks = !lines.empty() && std::all_of(lines.begin(), lines.end(), [](std::string_view line) {
+        return detail::ParseMaskedBlock(detail::Trim(line), '\0').has_value();
+    });
+    if (all_blocks) return DumpFormat::Eml;
     return std::nullopt;
 }
 
@@ -43,11 +66,22 @@ std::string_view FormatName(DumpFormat format) {
     case DumpFormat::Bin: return "bin";
     case DumpFormat::Json: return "json";
     case DumpFormat::Flipper: return "nfc";
+    case DumpFormat::Eml: return "eml";
     }
     return "";
 }
 
-bool FormatKeepsUnknownBytes(DumpFormat format) { return format != DumpFormat::Bin; }
+bool FormatKeepsUnknownBytes(DumpFormat format) { return format != DumpFormat::Bin && format != DumpFormat::Eml; }
+
+bool FormatHasUidField(DumpFormat format) { return format == DumpFormat::Json || format == DumpFormat::Flipper; }
+
+bool FormatHoldsUid(DumpFormat format, const CardImage &image) {
+    if (FormatHasUidField(format) || image.uid.empty()) return true;
+    if (image.uid.size() != 4 || image.blocks.empty()) return false;
+    const Block &maker = image.blocks[kManufacturerBlock];
+    return std::equal(image.uid.begin(), image.uid.end(), maker.begin()) && (image.known_mask[kManufacturerBlock] & 0x001F) == 0x001F &&
+           (maker[0] ^ maker[1] ^ maker[2] ^ maker[3]) == maker[4];
+}
 
 namespace {
 CardImage ReadFormat(std::string_view bytes, DumpFormat format, std::string_view file_name) {
@@ -56,6 +90,7 @@ CardImage ReadFormat(std::string_view bytes, DumpFormat format, std::string_view
     case DumpFormat::Bin: return detail::ReadBin(bytes, file_name);
     case DumpFormat::Json: return detail::ReadJson(bytes, file_name);
     case DumpFormat::Flipper: return detail::ReadFlipper(bytes, file_name);
+    case DumpFormat::Eml: return detail::ReadEml(bytes, file_name);
     }
     throw FileError(std::string(file_name), "unknown dump format");
 }
@@ -76,6 +111,7 @@ std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<std
     case DumpFormat::Bin: return detail::WriteBin(image, out);
     case DumpFormat::Json: return detail::WriteJson(image, out);
     case DumpFormat::Flipper: return detail::WriteFlipper(image, out);
+    case DumpFormat::Eml: return detail::WriteEml(image, out);
     }
     return {};
 }
@@ -83,14 +119,25 @@ std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<std
 namespace {
 DumpFormat RequireFormat(const std::string &path) {
     const auto format = FormatForPath(path);
-    if (!format) throw FileError(path, "unknown dump format: use .mct, .bin, .mfd, .json or .nfc");
+    if (!format) throw FileError(path, "unknown dump format: use .mct, .bin, .mfd, .json, .nfc or .eml");
     return *format;
+}
+
+DumpFormat FormatOfFile(const std::string &path, std::string_view bytes) {
+    if (const auto format = FormatForPath(path)) return *format;
+    if (const auto format = FormatOfContents(bytes)) return *format;
+    throw FileError(path, "unknown dump format: not a .mct, .bin, .mfd, .json, .nfc or .eml dump");
 }
 }  // namespace
 
 CardImage LoadDump(const std::string &path) {
-    const DumpFormat format = RequireFormat(path);
-    return ParseDump(ReadWholeFile(path), format, path);
+    const std::string bytes = ReadWholeFile(path);
+    return ParseDump(bytes, FormatOfFile(path, bytes), path);
+}
+
+DumpFormat DumpFormatOfFile(const std::string &path) {
+    if (const auto format = FormatForPath(path)) return *format;
+    return FormatOfFile(path, ReadWholeFile(path));
 }
 
 void SaveDump(const std::string &path, const CardImage &image, std::vector<std::string> *warnings) {

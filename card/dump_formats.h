@@ -11,6 +11,10 @@
 //               early; reading accepts the file types mfcard, "mfc v2" and
 //               "mfc v3".
 //  .nfc         the Flipper NFC device text, "??" for an unknown byte.
+//  .eml         one block a line, 32 hex digits, block 0 first; cannot mark
+//               unknown bytes.
+// A Mini is 20 blocks: a 320-byte raw dump, 20 lines of .eml, sectors 0 to 4
+// of .mct, "Mifare Classic type: MINI", a JSON dump with SAK 09.
 #pragma once
 
 #include <optional>
@@ -23,7 +27,7 @@
 
 namespace zelkor::card {
 
-enum class DumpFormat { Mct, Bin, Json, Flipper };
+enum class DumpFormat { Mct, Bin, Json, Flipper, Eml };
 
 // A malformed file: its name and either the line (1-based) or the JSON path
 // of the fault. what() is "file:line: message" or "file: at path: message".
@@ -46,11 +50,19 @@ private:
     std::string message_;
 };
 
-// By extension (case-insensitive): .mct .bin .mfd .json .nfc; nothing otherwise.
+// By extension (case-insensitive): .mct .bin .mfd .json .nfc .eml; nothing otherwise.
 std::optional<DumpFormat> FormatForPath(std::string_view path);
+// By contents, for a file whose extension names no format (the common Android
+// tool saves .txt, others .raw or .dump): nothing when none fits.
+std::optional<DumpFormat> FormatOfContents(std::string_view bytes);
 std::string_view FormatName(DumpFormat format);
 // Whether the format can mark single bytes as unknown.
 bool FormatKeepsUnknownBytes(DumpFormat format);
+// Whether the format has a field for the UID. The others hold it only as the
+// manufacturer block's 4-byte UID and check byte.
+bool FormatHasUidField(DumpFormat format);
+// Whether a file of `format` keeps the image's UID, in a field or in block 0.
+bool FormatHoldsUid(DumpFormat format, const CardImage &image);
 
 // Throws FileError naming `file_name` for a malformed file. Keys found in the
 // trailers (and, for JSON, in SectorKeys) end up in image.keys.
@@ -59,9 +71,10 @@ CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view 
 // such as unknown bytes written as zeros.
 std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<std::string> *warnings);
 
-// Format from the extension; FileError when it is unknown or the file cannot
-// be read or written.
+// Format from the extension, else from the contents; FileError when it is
+// unknown or the file cannot be read or written.
 CardImage LoadDump(const std::string &path);
+DumpFormat DumpFormatOfFile(const std::string &path);
 void SaveDump(const std::string &path, const CardImage &image, std::vector<std::string> *warnings);
 
 // Whole file contents; FileError when it cannot be read or written.

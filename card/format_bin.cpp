@@ -6,16 +6,11 @@
 namespace zelkor::card::detail {
 
 CardImage ReadBin(std::string_view bytes, std::string_view file) {
-    CardKind kind;
-    if (bytes.size() == static_cast<std::size_t>(BlockCount(CardKind::Classic1K)) * kBlockSize) {
-        kind = CardKind::Classic1K;
-    } else if (bytes.size() == static_cast<std::size_t>(BlockCount(CardKind::Classic4K)) * kBlockSize) {
-        kind = CardKind::Classic4K;
-    } else {
+    const auto kind = bytes.size() % kBlockSize == 0 ? KindOfBlockCount(static_cast<int>(bytes.size() / kBlockSize)) : std::nullopt;
+    if (!kind)
         throw FileError(std::string(file), "size " + std::to_string(bytes.size()) +
-                                               " bytes: a raw dump has 1024 (1K) or 4096 (4K) bytes");
-    }
-    CardImage image = CardImage::Blank(kind);
+                                               " bytes: a raw dump has 320 (Mini), 1024 (1K) or 4096 (4K) bytes");
+    CardImage image = CardImage::Blank(*kind);
     for (int b = 0; b < image.block_count(); ++b) {
         Block block{};
         const auto at = static_cast<std::size_t>(b) * kBlockSize;

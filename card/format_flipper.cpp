@@ -1,7 +1,7 @@
 // The NFC device text of the Flipper app: "Key: value" lines, "Block N:" with
-// 16 bytes separated by blanks and "??" for an unknown byte. It shows the
-// ATQA most significant byte first; the image keeps it in the order the card
-// sends it.
+// 16 bytes separated by blanks and "??" for an unknown byte. Files of Version
+// 2 and earlier give the ATQA in the order the card sends it, Version 3 and
+// later most significant byte first; the image keeps the card's order.
 #include <charconv>
 #include <map>
 
@@ -55,6 +55,24 @@ std::string Spaced(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+// The names of "Mifare Classic type".
+constexpr std::pair<std::string_view, CardKind> kTypeNames[] = {
+    {"MINI", CardKind::Mini}, {"1K", CardKind::Classic1K}, {"4K", CardKind::Classic4K}};
+
+std::optional<CardKind> KindOfTypeName(std::string_view name) {
+    for (const auto &[text, kind] : kTypeNames) {
+        if (text == name) return kind;
+    }
+    return std::nullopt;
+}
+
+std::string_view TypeNameOf(CardKind kind) {
+    for (const auto &[text, k] : kTypeNames) {
+        if (k == kind) return text;
+    }
+    return "";
+}
+
 }  // namespace
 
 namespace {
@@ -101,11 +119,23 @@ CardKind KindOfFlipper(const FlipperLines &lines, Reader &reader) {
         reader.Fail("device type '" + (device != nullptr ? device->first : std::string()) + "' is not Mifare Classic");
     }
     const auto *type = lines.Field("Mifare Classic type");
-    if (type == nullptr || (type->first != "1K" && type->first != "4K")) {
-        reader.line = type != nullptr ? type->second : 1;
-        reader.Fail("'Mifare Classic type' must be 1K or 4K");
-    }
-    return type->first == "1K" ? CardKind::Classic1K : CardKind::Classic4K;
+    reader.line = type != nullptr ? type->second : 1;
+    const std::optional<CardKind> kind = type != nullptr ? KindOfTypeName(type->first) : std::nullopt;
+    if (!kind) reader.Fail("'Mifare Classic type' must be MINI, 1K or 4K");
+    return *kind;
+}
+
+// Version 3 turned the ATQA round; a file without a version is taken as new.
+bool AtqaInCardOrder(const FlipperLines &lines, Reader &reader) {
+    constexpr int kFirstReversedVersion = 3;
+    const auto *version = lines.Field("Version");
+    if (version == nullptr) return false;
+    reader.line = version->second;
+    int number = 0;
+    const std::string &text = version->first;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || end != text.data() + text.size() || number < 1) reader.Fail("bad version '" + text + "'");
+    return number < kFirstReversedVersion;
 }
 
 void ReadIdentity(const FlipperLines &lines, Reader &reader, CardImage &image) {
@@ -116,11 +146,17 @@ void ReadIdentity(const FlipperLines &lines, Reader &reader, CardImage &image) {
     if (const auto *atqa = lines.Field("ATQA")) {
         reader.line = atqa->second;
         const auto bytes = SpacedBytes(reader, atqa->first, 2, "ATQA");
-        image.atqa = std::array<std::uint8_t, 2>{bytes[1], bytes[0]};
+        const bool card_order = AtqaInCardOrder(lines, reader);
+        image.atqa = card_order ? std::array<std::uint8_t, 2>{bytes[0], bytes[1]} : std::array<std::uint8_t, 2>{bytes[1], bytes[0]};
     }
     if (const auto *sak = lines.Field("SAK")) {
         reader.line = sak->second;
         image.sak = SpacedBytes(reader, sak->first, 1, "SAK")[0];
+        if (image.sak == kMiniSak && image.kind != CardKind::Mini) {
+            const auto *type = lines.Field("Mifare Classic type");
+            reader.line = type->second;
+            reader.Fail("SAK 09 is a Mini card, but the file says " + type->first);
+        }
     }
 }
 
@@ -146,16 +182,18 @@ CardImage ReadFlipper(std::string_view text, std::string_view file) {
 
 std::string WriteFlipper(const CardImage &source, std::vector<std::string> &warnings) {
     const CardImage image = WithTrailerKeys(source);
-    const bool one_k = image.kind == CardKind::Classic1K;
+    const bool four_k = image.kind == CardKind::Classic4K;
+    const std::string kind_name(KindName(image.kind));
     std::vector<std::uint8_t> uid = image.uid;
     if (uid.empty() && image.BlockKnown(kManufacturerBlock)) {
         uid.assign(image.blocks[0].begin(), image.blocks[0].begin() + 4);
         warnings.push_back("UID unknown: written from the manufacturer block");
     }
-    std::array<std::uint8_t, 2> atqa = image.atqa.value_or(std::array<std::uint8_t, 2>{std::uint8_t(one_k ? 0x04 : 0x02), 0x00});
-    if (!image.atqa) warnings.push_back(std::string("ATQA unknown: written as the usual value of a ") + (one_k ? "1K" : "4K") + " card");
-    const std::uint8_t sak = image.sak.value_or(one_k ? 0x08 : 0x18);
-    if (!image.sak) warnings.push_back(std::string("SAK unknown: written as the usual value of a ") + (one_k ? "1K" : "4K") + " card");
+    std::array<std::uint8_t, 2> atqa = image.atqa.value_or(std::array<std::uint8_t, 2>{std::uint8_t(four_k ? 0x02 : 0x04), 0x00});
+    if (!image.atqa) warnings.push_back("ATQA unknown: written as the usual value of a " + kind_name + " card");
+    const std::uint8_t usual_sak = image.kind == CardKind::Mini ? kMiniSak : four_k ? 0x18 : 0x08;
+    const std::uint8_t sak = image.sak.value_or(usual_sak);
+    if (!image.sak) warnings.push_back("SAK unknown: written as the usual value of a " + kind_name + " card");
 
     std::string out =
         "Filetype: Flipper NFC device\n"
@@ -168,7 +206,7 @@ std::string WriteFlipper(const CardImage &source, std::vector<std::string> &warn
     out += "ATQA: " + Spaced(std::array<std::uint8_t, 2>{atqa[1], atqa[0]}) + "\n";
     out += "SAK: " + Spaced(std::span<const std::uint8_t>(&sak, 1)) + "\n";
     out += "# Mifare Classic specific data\n";
-    out += std::string("Mifare Classic type: ") + (one_k ? "1K" : "4K") + "\n";
+    out += "Mifare Classic type: " + std::string(TypeNameOf(image.kind)) + "\n";
     out += "Data format version: 2\n";
     out += "# Mifare Classic blocks, '?" "?' means unknown data\n";
     for (int b = 0; b < image.block_count(); ++b) {

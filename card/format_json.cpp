@@ -87,6 +87,21 @@ void ReadSectorKeys(const JsonReader &reader, const Json &root, CardImage &image
     }
 }
 
+// The file states no card size: SAK 09 or exactly blocks 0 to 19 make a
+// Mini, a block past 63 a 4K.
+CardKind KindOfJson(const JsonReader &reader, const CardImage &identity, const std::vector<std::pair<int, MaskedBlock>> &blocks,
+                    int highest) {
+    const int mini_blocks = BlockCount(CardKind::Mini);
+    if (identity.sak == kMiniSak) {
+        if (highest >= mini_blocks)
+            reader.Fail("/blocks/" + std::to_string(highest), "block " + std::to_string(highest) +
+                                                                  " beyond a Mini card (SAK 09 has 20 blocks)");
+        return CardKind::Mini;
+    }
+    if (!identity.sak && highest == mini_blocks - 1 && static_cast<int>(blocks.size()) == mini_blocks) return CardKind::Mini;
+    return highest >= BlockCount(CardKind::Classic1K) ? CardKind::Classic4K : CardKind::Classic1K;
+}
+
 }  // namespace
 
 CardImage ReadJson(std::string_view text, std::string_view file) {
@@ -100,6 +115,8 @@ CardImage ReadJson(std::string_view text, std::string_view file) {
     }
     if (!root.contains("blocks")) reader.Fail("/blocks", "missing: no blocks in this file");
     const Json &blocks = reader.Object(root.at("blocks"), "/blocks");
+    CardImage identity;
+    ReadCardSection(reader, root, identity);
     std::vector<std::pair<int, MaskedBlock>> parsed;
     std::map<int, std::string> seen;  // block -> its name in the file
     int highest = 0;
@@ -113,10 +130,12 @@ CardImage ReadJson(std::string_view text, std::string_view file) {
         parsed.emplace_back(block, *masked);
         highest = std::max(highest, block);
     }
-    CardImage image = CardImage::Blank(highest >= BlockCount(CardKind::Classic1K) ? CardKind::Classic4K : CardKind::Classic1K);
+    CardImage image = CardImage::Blank(KindOfJson(reader, identity, parsed, highest));
     for (const auto &[block, masked] : parsed) image.SetBlock(block, masked.data, masked.mask);
     image.TakeKeysFromTrailers();
-    ReadCardSection(reader, root, image);
+    image.uid = identity.uid;
+    image.atqa = identity.atqa;
+    image.sak = identity.sak;
     ReadSectorKeys(reader, root, image);
     if (root.contains("Partial")) image.partial = reader.Bool(root.at("Partial"), "/Partial");
     return image;

@@ -28,6 +28,16 @@ int SectorNumber(std::string_view line, std::string_view file, int line_number) 
     return sector;
 }
 
+// The tool lists every sector of the card, dead ones included: sectors 0 to
+// 4 and no more are a Mini.
+CardKind KindOfSectors(const std::set<int> &sectors) {
+    const int highest = *sectors.rbegin();
+    if (highest >= SectorCount(CardKind::Classic1K)) return CardKind::Classic4K;
+    const int mini_sectors = SectorCount(CardKind::Mini);
+    if (highest == mini_sectors - 1 && static_cast<int>(sectors.size()) == mini_sectors) return CardKind::Mini;
+    return CardKind::Classic1K;
+}
+
 }  // namespace
 
 CardImage ReadMct(std::string_view text, std::string_view file) {
@@ -63,7 +73,7 @@ CardImage ReadMct(std::string_view text, std::string_view file) {
             throw FileError(name, s.line, "sector " + std::to_string(s.sector) + " has " + std::to_string(s.blocks.size()) +
                                               " blocks, expected " + std::to_string(BlocksInSector(s.sector)));
     }
-    CardImage image = CardImage::Blank(*seen.rbegin() >= 16 ? CardKind::Classic4K : CardKind::Classic1K);
+    CardImage image = CardImage::Blank(KindOfSectors(seen));
     for (const ParsedSector &s : sectors) {
         for (std::size_t i = 0; i < s.blocks.size(); ++i)
             image.SetBlock(FirstBlock(s.sector) + static_cast<int>(i), s.blocks[i].data, s.blocks[i].mask);

@@ -108,4 +108,43 @@ std::string WriteKeyMap(std::span<const SectorKeys> keys) {
 
 void SaveKeyMap(const std::string &path, std::span<const SectorKeys> keys) { WriteWholeFile(path, WriteKeyMap(keys)); }
 
+std::vector<SectorKeys> ParseKeyBinary(std::string_view bytes, std::string_view file_name) {
+    constexpr std::size_t kKeysPerSector = 2;
+    const std::size_t sectors = bytes.size() / (kKeysPerSector * Key{}.size());
+    std::optional<CardKind> kind;
+    for (const CardKind k : {CardKind::Mini, CardKind::Classic1K, CardKind::Classic4K}) {
+        if (bytes.size() == static_cast<std::size_t>(SectorCount(k)) * kKeysPerSector * Key{}.size()) kind = k;
+    }
+    if (!kind) {
+        const bool dump = bytes.size() % kBlockSize == 0 && KindOfBlockCount(static_cast<int>(bytes.size() / kBlockSize));
+        throw FileError(std::string(file_name), "size " + std::to_string(bytes.size()) +
+                                                    " bytes: a key file (.bin) has 60, 192 or 480 bytes (Mini, 1K, 4K)" +
+                                                    (dump ? "; this size is a dump's" : ""));
+    }
+    std::vector<SectorKeys> keys(sectors);
+    const auto key_at = [&](std::size_t index) {
+        Key key{};
+        for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(bytes[index * key.size() + i]);
+        return key;
+    };
+    for (std::size_t sector = 0; sector < sectors; ++sector) {
+        keys[sector].a = key_at(sector);
+        keys[sector].b = key_at(sectors + sector);
+    }
+    return keys;
+}
+
+std::vector<SectorKeys> LoadKeyBinary(const std::string &path) { return ParseKeyBinary(ReadWholeFile(path), path); }
+
+std::string WriteKeyBinary(std::span<const SectorKeys> keys) {
+    std::string out;
+    for (const KeyType type : {KeyType::A, KeyType::B}) {
+        for (const SectorKeys &sector : keys) {
+            const Key key = sector.Of(type).value_or(Key{});
+            out.append(reinterpret_cast<const char *>(key.data()), key.size());
+        }
+    }
+    return out;
+}
+
 }  // namespace zelkor::card

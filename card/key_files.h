@@ -32,4 +32,12 @@ std::vector<SectorKeys> LoadKeyMap(const std::string &path);
 std::string WriteKeyMap(std::span<const SectorKeys> keys);
 void SaveKeyMap(const std::string &path, std::span<const SectorKeys> keys);
 
+// The Proxmark3 key file (.bin): key A of every sector, then key B of every
+// sector, 6 bytes each: 60, 192 or 480 bytes for a Mini, 1K or 4K. Throws
+// FileError for any other size.
+std::vector<SectorKeys> ParseKeyBinary(std::string_view bytes, std::string_view file_name);
+std::vector<SectorKeys> LoadKeyBinary(const std::string &path);
+// The format has no mark for an unknown key: it is written as zeros.
+std::string WriteKeyBinary(std::span<const SectorKeys> keys);
+
 }  // namespace zelkor::card

@@ -26,8 +26,9 @@ namespace {
 class KeySearch {
 public:
     KeySearch(CardLink &link, CardKind kind, std::span<const Key> dictionary, const ProgressFn &progress,
-              std::stop_token stop, std::span<const SectorKeys> known)
-        : link_(link), dictionary_(UniqueKeys(dictionary)), progress_(progress), stop_(std::move(stop)) {
+              std::stop_token stop, std::span<const SectorKeys> known, std::span<const SectorKeys> hints)
+        : link_(link), dictionary_(UniqueKeys(dictionary)), progress_(progress), stop_(std::move(stop)),
+          hints_(hints.begin(), hints.end()) {
         result_.keys.assign(static_cast<std::size_t>(SectorCount(kind)), SectorKeys{});
         for (std::size_t s = 0; s < known.size() && s < result_.keys.size(); ++s) result_.keys[s] = known[s];
         confirmed_ = result_.keys;
@@ -62,7 +63,7 @@ private:
 
     // Tries every candidate in order until one opens the sector.
     void Search(int sector, KeyType type) {
-        for (const Key &key : CandidateOrder(found_, dictionary_)) {
+        for (const Key &key : CandidateOrder(HintsFor(sector, type), CandidateOrder(found_, dictionary_))) {
             if (Stopped()) return;
             if (Try(sector, type, key)) {
                 Found(sector, type, key);
@@ -72,6 +73,17 @@ private:
             }
             Report(sector);
         }
+    }
+
+    // The hinted key of this type first, then the sector's other one.
+    std::vector<Key> HintsFor(int sector, KeyType type) const {
+        std::vector<Key> keys;
+        if (static_cast<std::size_t>(sector) >= hints_.size()) return keys;
+        const SectorKeys &hint = hints_[static_cast<std::size_t>(sector)];
+        const KeyType other = type == KeyType::A ? KeyType::B : KeyType::A;
+        if (hint.Of(type)) keys.push_back(*hint.Of(type));
+        if (hint.Of(other)) keys.push_back(*hint.Of(other));
+        return keys;
     }
 
     bool Try(int sector, KeyType type, const Key &key) {
@@ -136,6 +148,7 @@ private:
     std::vector<Key> dictionary_;
     const ProgressFn &progress_;
     std::stop_token stop_;
+    std::vector<SectorKeys> hints_;
     std::vector<Key> found_;
     std::vector<SectorKeys> confirmed_;  // the keys when a selection last found the same card
     bool sent_since_selection_ = false;
@@ -146,8 +159,8 @@ private:
 }  // namespace
 
 KeySearchResult SearchKeys(CardLink &link, CardKind kind, std::span<const Key> dictionary, const ProgressFn &progress,
-                           std::stop_token stop, std::span<const SectorKeys> known) {
-    return KeySearch(link, kind, dictionary, progress, std::move(stop), known).Run();
+                           std::stop_token stop, std::span<const SectorKeys> known, std::span<const SectorKeys> hints) {
+    return KeySearch(link, kind, dictionary, progress, std::move(stop), known, hints).Run();
 }
 
 }  // namespace zelkor::card

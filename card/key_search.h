@@ -40,9 +40,10 @@ struct KeySearchResult {
 std::vector<Key> CandidateOrder(std::span<const Key> found, std::span<const Key> dictionary);
 
 // `known` (may be empty) seeds keys already known per sector; they are checked
-// by nothing and kept as they are.
+// by nothing and kept as they are. `hints` (may be empty) names keys per
+// sector that are tried on that sector before any other.
 KeySearchResult SearchKeys(CardLink &link, CardKind kind, std::span<const Key> dictionary,
                            const ProgressFn &progress, std::stop_token stop,
-                           std::span<const SectorKeys> known = {});
+                           std::span<const SectorKeys> known = {}, std::span<const SectorKeys> hints = {});
 
 }  // namespace zelkor::card

@@ -11,6 +11,7 @@ namespace zelkor::card {
 namespace {
 
 constexpr int kRelative = 1;          // addressing mode: sector + block within it
+constexpr int kAbsolute = 0;
 constexpr int kSelectCode = 0x93;     // cascade level 1
 constexpr std::size_t kAnswerBufferSize = 1024;
 constexpr std::size_t kDataStart = 7;  // answer bytes: 55 55 00 00 len len status data... checksum
@@ -95,7 +96,7 @@ std::optional<CardIdentity> ReaderCardLink::Identify() {
     }
     if (Count(GetCardInfo(&info)) != 1) return std::nullopt;
     identity.type_code = info.card_type;
-    identity.kind = KindOfTypeCode(info.card_type);
+    identity.kind = KindOfCard(info.card_type, identity.sak);
     // The reader gives 6 serial-number bytes for an UltraLight and 4 otherwise.
     identity.uid.assign(info.uid, info.uid + (info.card_type == 10 ? 6 : 4));
     unsigned char serial[128] = {};
@@ -211,5 +212,26 @@ std::optional<std::vector<std::uint8_t>> ReaderCardLink::SendApdu(std::span<cons
 }
 
 bool ReaderCardLink::DeactivateCos() { return Count(CosDeactive()) == 1; }
+
+std::optional<Block> ReaderCardLink::ReadPages(int first_page) {
+    Block out{};
+    if (first_page < 0 || first_page > 0xFF) return std::nullopt;
+    if (Count(::ReadBlock(kAbsolute, 0, first_page, kUltraLightTypeCode, out.data())) != 1) return std::nullopt;
+    ++counters_.blocks_read;
+    return out;
+}
+
+// Sent as a raw block write (group 0x03, code 0x03, absolute addressing):
+// WriteBlock refuses every block number a MIFARE Classic trailer would have,
+// which are ordinary pages here. The card takes the first 4 of the 16 bytes.
+bool ReaderCardLink::WritePage(int page, const Page &data) {
+    if (page < 0 || page > 0xFF) return false;
+    std::vector<unsigned char> frame{0x03, 0x03, 0x01, 0x00, static_cast<unsigned char>(page)};
+    frame.insert(frame.end(), data.begin(), data.end());
+    frame.resize(frame.size() + kBlockSize - data.size(), 0x00);
+    if (Count(SendM1Command(frame.data(), static_cast<int>(frame.size()))) != 1) return false;
+    ++counters_.blocks_written;
+    return true;
+}
 
 }  // namespace zelkor::card

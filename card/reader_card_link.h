@@ -66,6 +66,8 @@ public:
     std::optional<std::vector<std::uint8_t>> ActivateCos() override;
     std::optional<std::vector<std::uint8_t>> SendApdu(std::span<const std::uint8_t> apdu) override;
     bool DeactivateCos() override;
+    std::optional<Block> ReadPages(int first_page) override;
+    bool WritePage(int page, const Page &data) override;
 
     const LinkCounters &counters() const { return counters_; }
     void ResetCounters() { counters_ = {}; }

@@ -90,7 +90,8 @@ void AddAclCommand(Program &program) {
 void AddValueCommand(Program &program) {
     auto hex = std::make_shared<std::vector<std::string>>();
     CLI::App *command = program.app().add_subcommand(
-        "value", "Decode a 16-byte value block: value, address byte, redundant copies");
+        "value", "Decode a 16-byte value block: value, address byte, redundant copies; exit status 1 when it is not "
+        "a valid value block");
     command->add_option("HEX", *hex, "The block's 16 bytes as 32 hexadecimal digits")->required();
     program.AddJsonOption(command);
     program.Register(command, [&program, hex] {
@@ -111,7 +112,7 @@ void AddValueCommand(Program &program) {
         } else {
             program.Result(card::DescribeValueBlock(info));
         }
-        return kExitSuccess;
+        return info.valid() ? kExitSuccess : kExitFailure;
     });
 }
 

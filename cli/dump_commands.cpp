@@ -8,12 +8,14 @@
 #include "card/hex.h"
 #include "card/key_files.h"
 #include "card/restore.h"
+#include "card/ultralight_formats.h"
 #include "card_text.h"
 #include "dump_files.h"
 #include "commands.h"
 #include "key_sources.h"
 #include "progress_display.h"
 #include "reader_access.h"
+#include "ultralight_commands.h"
 
 namespace zelkor::cli {
 namespace {
@@ -73,12 +75,14 @@ WholeCardRead ReadWholeCard(Program &program, ReaderAccess &reader, const card::
 
 int RunDump(Program &program, const DumpOptions &options) {
     if (!card::FormatForPath(options.output)) {
-        throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
+        throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json .nfc or .eml)");
     }
     const LoadedKeys keys = LoadKeySources(options.sources, true);
     CheckWritable(options.output);
     ReaderAccess reader(options.reader);
-    const card::CardIdentity identity = reader.IdentifyClassic();
+    const card::CardIdentity identity = reader.Identify();
+    if (IsUltraLightCard(identity)) return RunUltraLightDump(program, reader, identity, options.output);
+    ReaderAccess::RequireClassic(identity);
     program.Note(IdentityText(identity));
     const WholeCardRead read = ReadWholeCard(program, reader, identity, keys);
     const card::CardImage &image = read.image;
@@ -87,6 +91,7 @@ int RunDump(Program &program, const DumpOptions &options) {
 
     std::vector<std::string> warnings;
     card::SaveDump(options.output, image, &warnings);
+    if (const std::string uid = UidLossWarning(options.output, image); !uid.empty()) warnings.push_back(uid);
     for (const auto &warning : warnings) program.Note(options.output + ": " + warning);
     const std::string counts = std::to_string(image.KnownBlockCount()) + " of " +
                                std::to_string(image.block_count()) + " blocks read";
@@ -199,6 +204,10 @@ card::RestoreReport WritePlan(Program &program, ReaderAccess &reader, const card
 
 int RunRestore(Program &program, const RestoreOptions &options) {
     // Every file is read before the card is touched.
+    if (const auto ultralight = card::LoadUltraLightDumpIfAny(options.input)) {
+        return RunUltraLightRestore(program, *ultralight, options.reader,
+                                    {options.force, options.dry_run, options.trailers});
+    }
     const card::CardImage file = LoadDumpFile(options.input);
     const LoadedKeys keys = LoadKeySources(options.sources, true, KeysOfImage(file));
     ReaderAccess reader(options.reader);
@@ -247,7 +256,7 @@ int RunRestore(Program &program, const RestoreOptions &options) {
 void AddDumpCommand(Program &program) {
     auto options = std::make_shared<DumpOptions>();
     CLI::App *command = program.app().add_subcommand(
-        "dump", "Read every block the keys open into a file (.mct .bin .mfd .json .nfc)");
+        "dump", "Read every block the keys open into a file (.mct .bin .mfd .json .nfc .eml)");
     AddReaderOptions(program, command, options->reader);
     AddKeySourceOptions(command, options->sources);
     command->add_option("-o,--output", options->output, "Dump file; its extension chooses the format")

@@ -13,4 +13,12 @@ namespace zelkor::cli {
 // so that comparing and restoring see the same UID whatever the format.
 card::CardImage LoadDumpFile(const std::string &path);
 
+// Whether the file at `path` keeps a UID: its format has a field for one, or
+// the UID was found in its manufacturer block.
+bool DumpFileHoldsUid(const std::string &path, const card::CardImage &loaded);
+
+// The warning for writing `image` to `path` in a format that cannot keep its
+// UID; empty when it can.
+std::string UidLossWarning(const std::string &path, const card::CardImage &image);
+
 }  // namespace zelkor::cli

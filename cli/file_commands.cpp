@@ -8,6 +8,7 @@
 #include "card_text.h"
 #include "dump_files.h"
 #include "commands.h"
+#include "ultralight_commands.h"
 
 namespace zelkor::cli {
 namespace {
@@ -58,6 +59,7 @@ nlohmann::json DiffJson(const card::CardImage &a, const card::CardImage &b, cons
     return {{"equal", diff.equal()},
             {"kinds_differ", diff.kinds_differ},
             {"uids_differ", diff.uids_differ},
+            {"uids_compared", diff.uids_compared},
             {"blocks", blocks}};
 }
 
@@ -78,13 +80,19 @@ void AddDiffCommand(Program &program) {
     auto options = std::make_shared<Options>();
     CLI::App *command = program.app().add_subcommand(
         "diff", "Compare two dumps of any formats block by block; exit status 0 when equal, 1 when not");
-    command->add_option("A", options->first, "First dump (.mct .bin .mfd .json .nfc)")->required();
+    command->add_option("A", options->first, "First dump (.mct .bin .mfd .json .nfc .eml)")->required();
     command->add_option("B", options->second, "Second dump")->required();
     program.AddJsonOption(command);
-    program.Register(command, [&program, options] {
+    program.Register(command, [&program, options]() -> int {
+        if (const auto status = DiffUltraLightFiles(program, options->first, options->second)) return *status;
         const card::CardImage a = LoadDumpFile(options->first);
         const card::CardImage b = LoadDumpFile(options->second);
-        const card::DumpDifference diff = card::DiffDumps(a, b);
+        const bool a_holds_uid = DumpFileHoldsUid(options->first, a);
+        const bool b_holds_uid = DumpFileHoldsUid(options->second, b);
+        const card::DumpDifference diff = card::DiffDumps(a, b, a_holds_uid && b_holds_uid);
+        if (!diff.uids_compared && a.uid != b.uid) {
+            program.Note("UID not compared: " + (a_holds_uid ? options->second : options->first) + " has no UID");
+        }
         if (program.json()) {
             program.Result(DiffJson(a, b, diff).dump(2) + "\n");
         } else if (diff.equal()) {
@@ -104,16 +112,18 @@ void AddConvertCommand(Program &program) {
     };
     auto options = std::make_shared<Options>();
     CLI::App *command = program.app().add_subcommand(
-        "convert", "Convert a dump between formats, chosen by extension (.mct .bin .mfd .json .nfc)");
+        "convert", "Convert a dump between formats, chosen by extension (.mct .bin .mfd .json .nfc .eml)");
     command->add_option("IN", options->input, "Dump to read")->required();
     command->add_option("OUT", options->output, "Dump to write")->required();
-    program.Register(command, [&program, options] {
+    program.Register(command, [&program, options]() -> int {
         if (!card::FormatForPath(options->output)) {
-            throw UsageError(options->output + ": unknown dump format (use .mct .bin .mfd .json or .nfc)");
+            throw UsageError(options->output + ": unknown dump format (use .mct .bin .mfd .json .nfc or .eml)");
         }
+        if (const auto status = ConvertUltraLightFile(program, options->input, options->output)) return *status;
         const card::CardImage image = LoadDumpFile(options->input);
         std::vector<std::string> warnings;
         card::SaveDump(options->output, image, &warnings);
+        if (const std::string uid = UidLossWarning(options->output, image); !uid.empty()) warnings.push_back(uid);
         for (const auto &warning : warnings) program.Note(options->output + ": " + warning);
         program.Note("wrote " + options->output + " (" + std::string(card::KindName(image.kind)) + ", " +
                      std::to_string(image.KnownBlockCount()) + " of " + std::to_string(image.block_count()) +

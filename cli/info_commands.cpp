@@ -4,20 +4,27 @@
 #include "card/hex.h"
 #include "commands.h"
 #include "reader_access.h"
+#include "ultralight_commands.h"
+#include "zelkor.h"
 
 namespace zelkor::cli {
 namespace {
 
 std::string CardTypeName(int type_code) {
     switch (type_code) {
-        case 10: return "UltraLight";
-        case 11: return "MIFARE Classic 1K (S50)";
-        case 12: return "MIFARE Classic 4K (S70)";
-        case 13: return "CPU card (FM1208)";
-        case 14: return "MIFARE PLUS";
-        case 15: return "D41";
+        case CardUltraLight: return "UltraLight";
+        case CardS50: return "MIFARE Classic 1K (S50)";
+        case CardS70: return "MIFARE Classic 4K (S70)";
+        case CardFM1208: return "CPU card (FM1208)";
+        case CardPlus: return "MIFARE PLUS";
+        case CardD41: return "D41";
         default: return "unknown card";
     }
+}
+
+// The reader reports a Mini as an S50; its select answer tells them apart.
+std::string CardName(const card::CardIdentity &identity) {
+    return identity.kind == card::CardKind::Mini ? "MIFARE Mini" : CardTypeName(identity.type_code);
 }
 
 std::string OptionalHex(const std::optional<std::vector<std::uint8_t>> &bytes) {
@@ -27,12 +34,13 @@ std::string OptionalHex(const std::optional<std::vector<std::uint8_t>> &bytes) {
 int RunInfo(Program &program, const ReaderOptions &options) {
     ReaderAccess reader(options);
     const card::CardIdentity identity = reader.Identify();
+    if (IsUltraLightCard(identity)) return RunUltraLightInfo(program, reader, identity);
     std::optional<std::vector<std::uint8_t>> atqa;
     std::optional<std::vector<std::uint8_t>> sak;
     if (identity.atqa) atqa = std::vector<std::uint8_t>(identity.atqa->begin(), identity.atqa->end());
     if (identity.sak) sak = std::vector<std::uint8_t>{*identity.sak};
     if (program.json()) {
-        nlohmann::json out = {{"type", CardTypeName(identity.type_code)},
+        nlohmann::json out = {{"type", CardName(identity)},
                               {"type_code", identity.type_code},
                               {"uid", card::ToHex(identity.uid)},
                               {"reader_serial", card::ToHex(identity.reader_serial)}};
@@ -41,7 +49,7 @@ int RunInfo(Program &program, const ReaderOptions &options) {
         program.Result(out.dump(2) + "\n");
         return kExitSuccess;
     }
-    program.Result("card:          " + CardTypeName(identity.type_code) + " (type code " +
+    program.Result("card:          " + CardName(identity) + " (type code " +
                    std::to_string(identity.type_code) + ")\n" + "UID:           " + card::ToHex(identity.uid) +
                    "\n" + "ATQA:          " + OptionalHex(atqa) + "\n" + "SAK:           " + OptionalHex(sak) +
                    "\n" + "reader serial: " +

@@ -12,10 +12,16 @@
 namespace zelkor::cli {
 namespace {
 
-bool IsKeyMapFile(const std::string &path) {
-    return path.size() >= 5 && std::equal(path.end() - 5, path.end(), ".json", [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == b;
-           });
+bool HasExtension(const std::string &path, std::string_view extension) {
+    return path.size() >= extension.size() &&
+           std::equal(path.end() - static_cast<std::ptrdiff_t>(extension.size()), path.end(), extension.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+bool IsKeyMapFile(const std::string &path) { return HasExtension(path, ".json") || HasExtension(path, ".bin"); }
+
+std::vector<card::SectorKeys> LoadAnyKeyMap(const std::string &path) {
+    return HasExtension(path, ".bin") ? card::LoadKeyBinary(path) : card::LoadKeyMap(path);
 }
 
 // Notes each key the search's map gained since `shown`, and remembers it.
@@ -45,7 +51,7 @@ void MergeKnown(std::vector<card::SectorKeys> &into, const std::vector<card::Sec
 void AddKeySourceOptions(CLI::App *command, KeySourceOptions &options) {
     command->add_option("-k,--keys", options.files,
                         "Key file: a dictionary (one 12-digit hexadecimal key a line, # comments) or a key map "
-                        "(.json, as `zelkor keys` writes it); repeatable")
+                        "(.json or .bin, as `zelkor keys` writes them); repeatable, tried after the built-in keys")
         ->allow_extra_args(false)
         ->type_name("FILE");
     command->add_flag("--no-builtin", options.no_builtin, "Leave out the built-in list of well-known keys");
@@ -53,23 +59,24 @@ void AddKeySourceOptions(CLI::App *command, KeySourceOptions &options) {
 
 LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known, const std::vector<card::Key> &extra) {
     LoadedKeys loaded;
-    std::vector<card::Key> candidates = extra;
+    // Factory keys open most sectors of most cards: a long dictionary before
+    // them costs an authentication per key in every such sector.
+    std::vector<card::Key> candidates;
+    if (!options.no_builtin) {
+        const auto builtin = card::BuiltinKeys();
+        candidates.insert(candidates.end(), builtin.begin(), builtin.end());
+    }
+    candidates.insert(candidates.end(), extra.begin(), extra.end());
     for (const auto &file : options.files) {
         if (IsKeyMapFile(file)) {
-            const auto map = card::LoadKeyMap(file);
-            if (maps_as_known) {
-                MergeKnown(loaded.known, map);
-            }
+            const auto map = LoadAnyKeyMap(file);
+            MergeKnown(maps_as_known ? loaded.known : loaded.hints, map);
             const auto keys = card::KeysOfMap(map);
             candidates.insert(candidates.end(), keys.begin(), keys.end());
         } else {
             const auto keys = card::LoadKeyDictionary(file);
             candidates.insert(candidates.end(), keys.begin(), keys.end());
         }
-    }
-    if (!options.no_builtin) {
-        const auto builtin = card::BuiltinKeys();
-        candidates.insert(candidates.end(), builtin.begin(), builtin.end());
     }
     loaded.dictionary = card::UniqueKeys(candidates);
     if (loaded.dictionary.empty() && loaded.known.empty()) {
@@ -89,7 +96,7 @@ card::KeySearchResult RunKeySearch(Program &program, card::CardLink &link, card:
         display.Show(step);
     };
     card::KeySearchResult result =
-        card::SearchKeys(link, kind, keys.dictionary, progress, program.stop_token(), known);
+        card::SearchKeys(link, kind, keys.dictionary, progress, program.stop_token(), known, keys.hints);
     NoteNewKeys(program, result.keys, shown);
     return result;
 }

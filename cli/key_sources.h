@@ -22,13 +22,16 @@ void AddKeySourceOptions(CLI::App *command, KeySourceOptions &options);
 
 struct LoadedKeys {
     std::vector<card::SectorKeys> known;  // from key maps, per sector
+    std::vector<card::SectorKeys> hints;  // from key maps, tried first on their sector
     std::vector<card::Key> dictionary;    // candidates for the search, each once
 };
 
 // Reads every file before the reader is touched (FileError on a bad one).
-// Key maps (.json) give known keys when `maps_as_known`, otherwise their keys
-// join the dictionary first; text files are dictionaries. `extra` keys come
-// before the files' (a dump's own keys, for instance).
+// Key maps (.json, and .bin key files of 60, 192 or 480 bytes) give known
+// keys when `maps_as_known`, otherwise keys tried first on their sector that
+// also join the dictionary; text files are dictionaries. The dictionary is
+// the built-in keys, then `extra` (a dump's own keys, for instance), then
+// the files' keys in the order given.
 LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known,
                           const std::vector<card::Key> &extra = {});
 

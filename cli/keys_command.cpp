@@ -33,6 +33,24 @@ std::string StatusText(const card::KeySearchResult &result, const card::CardIden
     return result.complete ? "every key found" : "search finished";
 }
 
+bool IsKeyBinaryFile(const std::string &path) {
+    const auto format = card::FormatForPath(path);
+    return format == card::DumpFormat::Bin;
+}
+
+// The binary key file has no mark for a key not found.
+void NoteKeysWrittenAsZeros(Program &program, const std::vector<card::SectorKeys> &keys) {
+    for (const card::KeyType type : {card::KeyType::A, card::KeyType::B}) {
+        std::string sectors;
+        for (std::size_t sector = 0; sector < keys.size(); ++sector) {
+            if (!keys[sector].Of(type)) sectors += (sectors.empty() ? "" : ", ") + std::to_string(sector);
+        }
+        if (!sectors.empty())
+            program.Note(std::string("key ") + card::KeyLetter(type) + " not found in sectors " + sectors +
+                         ": written as zeros (a .bin key file cannot mark it)");
+    }
+}
+
 int RunKeys(Program &program, const KeysOptions &options) {
     const LoadedKeys keys = LoadKeySources(options.sources, false);
     if (!options.output.empty()) CheckWritable(options.output);
@@ -45,8 +63,10 @@ int RunKeys(Program &program, const KeysOptions &options) {
                  std::to_string(result.authentications) + " authentications");
     const std::string map = KeyMapText(result, identity, partial);
     if (!options.output.empty()) {
+        const bool binary = IsKeyBinaryFile(options.output);
+        if (binary) NoteKeysWrittenAsZeros(program, result.keys);
         try {
-            card::WriteWholeFile(options.output, map);
+            card::WriteWholeFile(options.output, binary ? card::WriteKeyBinary(result.keys) : map);
         } catch (const card::FileError &) {
             program.Result(map);  // the keys found are not lost
             throw;
@@ -73,7 +93,8 @@ void AddKeysCommand(Program &program) {
         "keys", "Find key A and key B of every sector (built-in keys and -k dictionaries)");
     AddReaderOptions(program, command, options->reader);
     AddKeySourceOptions(command, options->sources);
-    command->add_option("-o,--output", options->output, "Write the key map (JSON) into FILE instead of standard output")
+    command->add_option("-o,--output", options->output, "Write the key map into FILE instead of standard output: JSON, or the binary key file for a .bin "
+                        "(key A of every sector, then key B, 6 bytes each)")
         ->type_name("FILE");
     program.AddJsonOption(command);
     program.Register(command, [&program, options] { return RunKeys(program, *options); });

@@ -12,31 +12,6 @@
 
 namespace zelkor::cli::platform {
 
-// Carries what the process writes on its standard output (the library's
-// trace) to a sink, on a thread of its own, while the program keeps the
-// original standard output for its results.
-class OutputCapture {
-public:
-    using Sink = std::function<void(std::string_view bytes)>;
-
-    OutputCapture();
-    ~OutputCapture();  // stops
-    OutputCapture(const OutputCapture &) = delete;
-    OutputCapture &operator=(const OutputCapture &) = delete;
-
-    // Redirects standard output into the capture; false (nothing redirected)
-    // when the system refuses, with the reason in `error`.
-    bool Start(Sink sink, std::string *error);
-    // Restores standard output and hands the sink everything still pending.
-    void Stop();
-    // Writes to the standard output the process had before Start.
-    void WriteResult(std::string_view text);
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
 // Turns the first interrupt (Ctrl-C, or a request to terminate) into a stop
 // request on `source` and calls `on_first`; a second one ends the process at
 // once with status 130.
@@ -87,23 +62,8 @@ void IgnoreBrokenPipe();
 
 bool StderrIsTerminal();
 void WriteStderr(std::string_view text);
-
-// Converts the library's GBK text to UTF-8 chunk by chunk: a character split
-// between two chunks is completed by the next one; a byte that is not GBK
-// becomes U+FFFD.
-class GbkToUtf8 {
-public:
-    GbkToUtf8();
-    ~GbkToUtf8();
-    GbkToUtf8(const GbkToUtf8 &) = delete;
-    GbkToUtf8 &operator=(const GbkToUtf8 &) = delete;
-    std::string Convert(std::string_view gbk);
-    // Whatever is left of an incomplete character, as U+FFFD.
-    std::string Finish();
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
+// Writes the program's UTF-8 text to `descriptor` (standard output or a copy
+// of it) as the system shows it.
+void WriteTo(int descriptor, std::string_view text);
 
 }  // namespace zelkor::cli::platform

@@ -1,7 +1,6 @@
-// POSIX implementation of the program's system interface: descriptor 1
-// through a pipe, signals through sigwait on a thread of its own, device
-// paths published as symbolic links, /dev and /sys for the device list, and
-// the C library's iconv for GBK.
+// POSIX implementation of the program's system interface: signals through
+// sigwait on a thread of its own, device paths published as symbolic links,
+// and /dev and /sys for the device list.
 #include "platform.h"
 
 #include <algorithm>
@@ -17,7 +16,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <iconv.h>
 #include <limits.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -48,75 +46,6 @@ std::string BaseName(const std::string &path) {
 }
 
 }  // namespace
-
-// ---- Standard output capture ---------------------------------------------
-
-struct OutputCapture::State {
-    int saved_fd = -1;
-    int read_fd = -1;
-    Sink sink;
-    std::thread reader;
-};
-
-OutputCapture::OutputCapture() : state_(std::make_unique<State>()) {}
-
-OutputCapture::~OutputCapture() { Stop(); }
-
-bool OutputCapture::Start(Sink sink, std::string *error) {
-    if (state_->saved_fd >= 0) return true;
-    // Without a descriptor 1 the pipe could take its number: give it one.
-    if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) {
-        const int null_fd = ::open("/dev/null", O_WRONLY);
-        if (null_fd >= 0 && null_fd != STDOUT_FILENO) {
-            ::dup2(null_fd, STDOUT_FILENO);
-            ::close(null_fd);
-        }
-    }
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        *error = std::string("cannot create a pipe: ") + std::strerror(errno);
-        return false;
-    }
-    std::fflush(stdout);
-    const int saved = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (saved < 0 || ::dup2(fds[1], STDOUT_FILENO) < 0) {
-        *error = std::string("cannot redirect standard output: ") + std::strerror(errno);
-        if (saved >= 0) ::close(saved);
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return false;
-    }
-    ::close(fds[1]);
-    state_->saved_fd = saved;
-    state_->read_fd = fds[0];
-    state_->sink = std::move(sink);
-    // The thread reads until every write end is gone, which Stop brings about.
-    state_->reader = std::thread([state = state_.get()] {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = ::read(state->read_fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            state->sink(std::string_view(buffer, static_cast<std::size_t>(n)));
-        }
-    });
-    return true;
-}
-
-void OutputCapture::Stop() {
-    if (state_->saved_fd < 0) return;
-    std::fflush(stdout);
-    ::dup2(state_->saved_fd, STDOUT_FILENO);  // closes the pipe's last write end
-    ::close(state_->saved_fd);
-    state_->saved_fd = -1;
-    if (state_->reader.joinable()) state_->reader.join();
-    ::close(state_->read_fd);
-    state_->read_fd = -1;
-}
-
-void OutputCapture::WriteResult(std::string_view text) {
-    WriteAll(state_->saved_fd >= 0 ? state_->saved_fd : STDOUT_FILENO, text);
-}
 
 // ---- Interrupts ------------------------------------------------------------
 
@@ -291,53 +220,6 @@ bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 void WriteStderr(std::string_view text) { WriteAll(STDERR_FILENO, text); }
 
-// ---- GBK to UTF-8 -----------------------------------------------------------
-
-struct GbkToUtf8::State {
-    iconv_t converter = reinterpret_cast<iconv_t>(-1);
-    std::string pending;  // the start of a character split between chunks
-};
-
-GbkToUtf8::GbkToUtf8() : state_(std::make_unique<State>()) {
-    state_->converter = ::iconv_open("UTF-8", "GBK");
-}
-
-GbkToUtf8::~GbkToUtf8() {
-    if (state_->converter != reinterpret_cast<iconv_t>(-1)) ::iconv_close(state_->converter);
-}
-
-std::string GbkToUtf8::Convert(std::string_view gbk) {
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-    std::string input = state_->pending + std::string(gbk);
-    state_->pending.clear();
-    if (state_->converter == reinterpret_cast<iconv_t>(-1)) return input;
-    std::string out;
-    char *src = input.data();
-    std::size_t src_left = input.size();
-    char buffer[4096];
-    while (src_left > 0) {
-        char *dst = buffer;
-        std::size_t dst_left = sizeof buffer;
-        const std::size_t rc = ::iconv(state_->converter, &src, &src_left, &dst, &dst_left);
-        out.append(buffer, static_cast<std::size_t>(dst - buffer));
-        if (rc != static_cast<std::size_t>(-1)) break;
-        if (errno == E2BIG) continue;
-        if (errno == EINVAL) {  // incomplete character at the end
-            state_->pending.assign(src, src_left);
-            break;
-        }
-        out += kReplacement;  // EILSEQ: skip one byte
-        ++src;
-        --src_left;
-    }
-    return out;
-}
-
-std::string GbkToUtf8::Finish() {
-    std::string rest;
-    if (!state_->pending.empty()) rest = "\xEF\xBF\xBD";
-    state_->pending.clear();
-    return rest;
-}
+void WriteTo(int descriptor, std::string_view text) { WriteAll(descriptor, text); }
 
 }  // namespace zelkor::cli::platform

@@ -1,7 +1,7 @@
-// Windows implementation of the program's system interface: descriptor 1
-// through a CRT pipe, Ctrl-C through a console control handler, ports as the
-// system's own COM<n> devices (there are no device paths to publish), the DOS
-// device namespace for the device list, and code page 936 for GBK.
+// Windows implementation of the program's system interface: Ctrl-C through a
+// console control handler, ports as the system's own COM<n> devices (there are
+// no device paths to publish), and the DOS device namespace for the device
+// list.
 #include "platform.h"
 
 #include <algorithm>
@@ -21,7 +21,6 @@
 namespace zelkor::cli::platform {
 namespace {
 
-constexpr int kStdout = 1;
 constexpr int kStderr = 2;
 
 std::wstring Widen(std::string_view utf8) {
@@ -31,13 +30,6 @@ std::wstring Widen(std::string_view utf8) {
     std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), n);
     return wide;
-}
-
-std::string Narrow(const wchar_t *wide, int count) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, count, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide, count, out.data(), n, nullptr, nullptr);
-    return out;
 }
 
 // The console of a descriptor, or null when it leads to a file or a pipe.
@@ -65,76 +57,6 @@ void WriteAll(int fd, std::string_view text) {
 }
 
 }  // namespace
-
-// ---- Standard output capture ---------------------------------------------
-
-struct OutputCapture::State {
-    int saved_fd = -1;
-    int read_fd = -1;
-    Sink sink;
-    std::thread reader;
-};
-
-OutputCapture::OutputCapture() : state_(std::make_unique<State>()) {}
-
-OutputCapture::~OutputCapture() { Stop(); }
-
-bool OutputCapture::Start(Sink sink, std::string *error) {
-    if (state_->saved_fd >= 0) return true;
-    // A GUI-launched program may have no descriptor 1: give it one, or the
-    // pipe could take its number.
-    if (::_get_osfhandle(kStdout) == -1) {
-        const int null_fd = ::_open("NUL", _O_WRONLY | _O_BINARY);
-        if (null_fd >= 0 && null_fd != kStdout) {
-            ::_dup2(null_fd, kStdout);
-            ::_close(null_fd);
-        }
-    }
-    // Binary, so the library's GBK bytes and line ends arrive as written.
-    int fds[2];
-    if (::_pipe(fds, 64 * 1024, _O_BINARY | _O_NOINHERIT) != 0) {
-        *error = std::string("cannot create a pipe: ") + std::strerror(errno);
-        return false;
-    }
-    std::fflush(stdout);
-    const int saved = ::_dup(kStdout);
-    if (saved < 0 || ::_dup2(fds[1], kStdout) != 0) {
-        *error = std::string("cannot redirect standard output: ") + std::strerror(errno);
-        if (saved >= 0) ::_close(saved);
-        ::_close(fds[0]);
-        ::_close(fds[1]);
-        return false;
-    }
-    ::_close(fds[1]);
-    state_->saved_fd = saved;
-    state_->read_fd = fds[0];
-    state_->sink = std::move(sink);
-    // The thread reads until the write end is gone, which Stop brings about.
-    state_->reader = std::thread([state = state_.get()] {
-        char buffer[4096];
-        for (;;) {
-            const int n = ::_read(state->read_fd, buffer, sizeof buffer);
-            if (n <= 0) return;
-            state->sink(std::string_view(buffer, static_cast<std::size_t>(n)));
-        }
-    });
-    return true;
-}
-
-void OutputCapture::Stop() {
-    if (state_->saved_fd < 0) return;
-    std::fflush(stdout);
-    ::_dup2(state_->saved_fd, kStdout);  // closes the pipe's write end
-    ::_close(state_->saved_fd);
-    state_->saved_fd = -1;
-    if (state_->reader.joinable()) state_->reader.join();
-    ::_close(state_->read_fd);
-    state_->read_fd = -1;
-}
-
-void OutputCapture::WriteResult(std::string_view text) {
-    WriteAll(state_->saved_fd >= 0 ? state_->saved_fd : kStdout, text);
-}
 
 // ---- Interrupts ------------------------------------------------------------
 
@@ -230,66 +152,6 @@ bool StderrIsTerminal() {
 
 void WriteStderr(std::string_view text) { WriteAll(kStderr, text); }
 
-// ---- GBK to UTF-8 -----------------------------------------------------------
-
-namespace {
-
-constexpr UINT kGbkCodePage = 936;
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
-
-// One GBK character (one byte below 0x80, else a lead and a trail byte) as
-// UTF-8; empty when the system does not know it.
-std::string ConvertCharacter(std::string_view gbk) {
-    wchar_t wide[2];
-    const int n = ::MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, gbk.data(),
-                                        static_cast<int>(gbk.size()), wide, 2);
-    return n > 0 ? Narrow(wide, n) : std::string();
-}
-
-}  // namespace
-
-struct GbkToUtf8::State {
-    std::string pending;  // a lead byte whose trail byte is still to come
-};
-
-GbkToUtf8::GbkToUtf8() : state_(std::make_unique<State>()) {}
-
-GbkToUtf8::~GbkToUtf8() = default;
-
-std::string GbkToUtf8::Convert(std::string_view gbk) {
-    const std::string input = state_->pending + std::string(gbk);
-    state_->pending.clear();
-    std::string out;
-    std::size_t i = 0;
-    while (i < input.size()) {
-        const auto byte = static_cast<unsigned char>(input[i]);
-        if (byte < 0x80) {
-            out += input[i++];
-            continue;
-        }
-        if (IsLeadByte(byte) && i + 1 == input.size()) {
-            state_->pending = input.substr(i);
-            break;
-        }
-        const std::string character = IsLeadByte(byte) ? ConvertCharacter(std::string_view(input).substr(i, 2)) : "";
-        if (character.empty()) {  // not GBK: one byte becomes U+FFFD
-            out += kReplacement;
-            ++i;
-        } else {
-            out += character;
-            i += 2;
-        }
-    }
-    return out;
-}
-
-std::string GbkToUtf8::Finish() {
-    std::string rest;
-    if (!state_->pending.empty()) rest = std::string(kReplacement);
-    state_->pending.clear();
-    return rest;
-}
+void WriteTo(int descriptor, std::string_view text) { WriteAll(descriptor, text); }
 
 }  // namespace zelkor::cli::platform

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <optional>
 
+#include "capture/trace_capture.h"
 #include "card/dump_formats.h"
 #include "platform.h"
 #include "trace_router.h"
@@ -11,7 +12,7 @@
 namespace zelkor::cli {
 
 struct Program::Capture {
-    platform::OutputCapture output;
+    capture::TraceCapture output;
     std::ofstream trace_file;
     std::optional<TraceRouter> router;
 };
@@ -40,7 +41,10 @@ void Program::AddTraceOptions(CLI::App *command) {
         ->type_name("FILE");
 }
 
-void Program::Result(std::string_view text) { capture_->output.WriteResult(text); }
+void Program::Result(std::string_view text) {
+    const int descriptor = capture_->output.active() ? capture_->output.original_descriptor() : 1;
+    platform::WriteTo(descriptor, text);
+}
 
 void CheckWritable(const std::string &path) {
     std::error_code error;
@@ -84,10 +88,10 @@ int Program::RunCommand(const std::function<int()> &run) {
     // The library prints on standard output from its first call on; the
     // program's results keep the original standard output to themselves.
     capture_->router.emplace(*console_, verbose_, trace);
-    std::string error;
+    capture::StartError error;
     if (!capture_->output.Start([router = &*capture_->router](std::string_view bytes) { router->Accept(bytes); },
-                                &error)) {
-        Note("zelkor: " + error);
+                                {}, &error)) {
+        Note("zelkor: " + CaptureFailureText(error));
         return kExitFailure;
     }
     int status = kExitFailure;

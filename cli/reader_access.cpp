@@ -68,11 +68,15 @@ card::CardIdentity ReaderAccess::Identify() {
 
 card::CardIdentity ReaderAccess::IdentifyClassic() {
     card::CardIdentity identity = Identify();
+    RequireClassic(identity);
+    return identity;
+}
+
+void ReaderAccess::RequireClassic(const card::CardIdentity &identity) {
     if (!identity.kind) {
         throw CardError("the card in the field is not a MIFARE Classic 1K or 4K card (type code " +
                         std::to_string(identity.type_code) + ")");
     }
-    return identity;
 }
 
 }  // namespace zelkor::cli

@@ -41,6 +41,8 @@ public:
     card::CardIdentity Identify();
     // The same, and CardError unless it is a MIFARE Classic 1K or 4K card.
     card::CardIdentity IdentifyClassic();
+    // CardError unless `identity` is a MIFARE Classic 1K or 4K card.
+    static void RequireClassic(const card::CardIdentity &identity);
 
 private:
     std::unique_ptr<platform::PublishedPort> published_;

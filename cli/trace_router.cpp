@@ -1,5 +1,7 @@
 #include "trace_router.h"
 
+#include <cstring>
+
 namespace zelkor::cli {
 
 void TraceRouter::Accept(std::string_view gbk) {
@@ -10,8 +12,8 @@ void TraceRouter::Accept(std::string_view gbk) {
 void TraceRouter::Finish() {
     if (!verbose_ && file_ == nullptr) return;
     Emit(decoder_.Finish());
-    if (verbose_ && !partial_line_.empty()) console_.Message(partial_line_);
-    partial_line_.clear();
+    const std::string rest = lines_.Rest();
+    if (verbose_ && !rest.empty()) console_.Message(rest);
     if (file_ != nullptr) file_->flush();
 }
 
@@ -23,11 +25,18 @@ void TraceRouter::Emit(const std::string &utf8) {
     }
     if (!verbose_) return;
     // Only whole lines go to the console, so the progress line never splits one.
-    partial_line_ += utf8;
-    const auto end = partial_line_.rfind('\n');
-    if (end == std::string::npos) return;
-    console_.Message(std::string_view(partial_line_).substr(0, end + 1));
-    partial_line_.erase(0, end + 1);
+    const std::string lines = lines_.Add(utf8);
+    if (!lines.empty()) console_.Message(lines);
+}
+
+std::string CaptureFailureText(const capture::StartError &error) {
+    const std::string reason = std::strerror(error.system_error);
+    switch (error.what) {
+    case capture::StartFailure::kPipe: return "cannot create a pipe: " + reason;
+    case capture::StartFailure::kRedirect: return "cannot redirect standard output: " + reason;
+    case capture::StartFailure::kNone: break;
+    }
+    return "cannot capture standard output";
 }
 
 }  // namespace zelkor::cli

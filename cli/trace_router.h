@@ -7,8 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "capture/gbk_decoder.h"
+#include "capture/line_splitter.h"
+#include "capture/trace_capture.h"
 #include "console.h"
-#include "platform.h"
 
 namespace zelkor::cli {
 
@@ -29,8 +31,11 @@ private:
     Console &console_;
     const bool verbose_;
     std::ofstream *file_;
-    platform::GbkToUtf8 decoder_;
-    std::string partial_line_;
+    capture::GbkToUtf8 decoder_;
+    capture::LineSplitter lines_;
 };
+
+// Why the trace could not be captured, for a note.
+std::string CaptureFailureText(const capture::StartError &error);
 
 }  // namespace zelkor::cli

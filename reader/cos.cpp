@@ -1,6 +1,7 @@
 // CPU card operating system: activation, deactivation, APDU exchange and
 // external authentication.
 #include "command_support.h"
+#include "protocol_codes.h"
 #include "messages.h"
 #include "zelkor.h"
 
@@ -27,19 +28,19 @@ extern "C" {
 int CosActivation(void) {
     CommandFrame frame(0x07, 0x01);
     frame.Add(0x52);
-    return Run(0x23, frame, Message::kCosActivationOk);
+    return Run(pending::kCosActivation, frame, Message::kCosActivationOk);
 }
 
 int CosDeactive(void) {
     CommandFrame frame(0x07, 0x02);
-    return Run(0x24, frame, Message::kCosDeactiveOk);
+    return Run(pending::kCosDeactive, frame, Message::kCosDeactiveOk);
 }
 
 int SendCosCommand(unsigned char *apdu, int length) {
     if (apdu == nullptr || length < 1 || length > kMaxApduBytes) return 0;
     CommandFrame frame(0x07, 0x03);
     frame.Add(apdu, length);
-    return Run(0x25, frame, Message::kCosCommandOk);
+    return Run(pending::kSendCosCommand, frame, Message::kCosCommandOk);
 }
 
 int Exauthentication(unsigned char *key, int length, unsigned char key_id) {
@@ -52,7 +53,7 @@ int Exauthentication(unsigned char *key, int length, unsigned char key_id) {
         if (length < 0 || length > kMaxKeyBytes) return 0;
         frame.Add(static_cast<unsigned char>(length)).Add(key_id).Add(key, length);
     }
-    return Run(0x26, frame, Message::kExauthenticationOk);
+    return Run(pending::kExauthentication, frame, Message::kExauthenticationOk);
 }
 
 }  // extern "C"

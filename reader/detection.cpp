@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "command_support.h"
+#include "protocol_codes.h"
 #include "messages.h"
 #include "platform/serial_port.h"
 #include "zelkor.h"
@@ -13,18 +14,17 @@ namespace {
 constexpr unsigned char kCascadeTag = 0x88;
 constexpr int kUidBytes = 4;
 constexpr int kUltraLightUidBytes = 6;
-constexpr int kUltraLightCode = 10;
 constexpr int kRepeatedAnticollisionPauseMs = 80;
 
 int CardTypeCode(unsigned char type_byte) {
     switch (type_byte) {
-    case 0x00: return 10;
-    case 0x04: return 11;
-    case 0x02: return 12;
-    case 0x08: return 13;
-    case 0x42: return 14;
-    case 0x44: return 15;
-    default: return 16;
+    case 0x00: return CardUltraLight;
+    case 0x04: return CardS50;
+    case 0x02: return CardS70;
+    case 0x08: return CardFM1208;
+    case 0x42: return CardPlus;
+    case 0x44: return CardD41;
+    default: return CardUnknown;
     }
 }
 
@@ -44,7 +44,7 @@ extern "C" {
 int FindCard(void) {
     CommandFrame frame(0x02, 0x01);
     frame.Add(0x26).Finish();
-    if (Exchange(0x01, frame) == nullptr) return 0;
+    if (Exchange(pending::kFindCard, frame) == nullptr) return 0;
     PrintMessage(Message::kFindCardOk);
     return 1;
 }
@@ -52,7 +52,7 @@ int FindCard(void) {
 int WakeUp(void) {
     CommandFrame frame(0x02, 0x01);
     frame.Add(0x52).Finish();
-    const unsigned char *data = TransactData(0x21, frame, 1);
+    const unsigned char *data = TransactData(pending::kWakeUp, frame, 1);
     if (data == nullptr) return 0;
     const int code = CardTypeCode(data[0]);
     PrintMessage(Message::kWakeUpOk);
@@ -62,7 +62,7 @@ int WakeUp(void) {
 int SelectCard(int select_code) {
     CommandFrame frame(0x02, 0x03);
     frame.Add(static_cast<unsigned char>(select_code & 0xFF)).Finish();
-    if (Transact(0x03, frame) == 0) return 0;
+    if (Transact(pending::kSelectCard, frame) == 0) return 0;
     PrintMessage(Message::kSelectCardOk);
     return 1;
 }
@@ -71,13 +71,13 @@ int Conflict(card_info *info) {
     ReaderSession &s = Session();
     CommandFrame frame(0x02, 0x02);
     frame.Add(s.select_code).Finish();
-    int count = Transact(0x02, frame);
+    int count = Transact(pending::kConflict, frame);
     if (count == 0) return 0;
     // A one-byte answer is followed by the answer that carries the serial
     // number: ask again and judge that one.
     if (AnswerDataSize(count) > 0 && s.answer[5] == 3) {
         platform::SleepMs(kRepeatedAnticollisionPauseMs);
-        count = Transact(0x02, frame);
+        count = Transact(pending::kConflict, frame);
         if (count == 0) return 0;
     }
     if (AnswerDataSize(count) < 1) return 0;
@@ -97,10 +97,10 @@ int GetCardInfo(card_info *info) {
     ReaderSession &s = Session();
     CommandFrame frame(0x01, 0x02);
     frame.Finish();
-    const int count = Transact(0x04, frame);
+    const int count = Transact(pending::kGetCardInfo, frame);
     if (AnswerDataSize(count) < 1) return 0;
     const int code = CardTypeCode(s.answer[kAnswerDataOffset]);
-    const int uid_bytes = code == kUltraLightCode ? kUltraLightUidBytes : kUidBytes;
+    const int uid_bytes = code == CardUltraLight ? kUltraLightUidBytes : kUidBytes;
     if (AnswerDataSize(count) < 1 + uid_bytes) return 0;
     info->card_type = code;
     std::memcpy(info->uid, s.answer + kAnswerDataOffset + 1, static_cast<size_t>(uid_bytes));
@@ -115,7 +115,7 @@ int ManualCard(card_info *info) {
     frame.Finish();
     // The reader acknowledges first and answers with the card later: the
     // second answer decides. A refused search ends the command at once.
-    SendFrame(0x0A, frame, 2);
+    SendFrame(pending::kManualCard, frame, 2);
     int count = 0;
     if (WaitForAnswer(s.answer, &count) == AnswerOutcome::kRefused) return 0;
     count = WaitAnswer(s.answer);
@@ -126,13 +126,13 @@ int ManualCard(card_info *info) {
     return 1;
 }
 
-int ComposeFindCard(void) { return SimpleCommand(0x0E, 0x02, 0x04, Message::kComposeFindCardOk); }
+int ComposeFindCard(void) { return SimpleCommand(pending::kComposeFindCard, 0x02, 0x04, Message::kComposeFindCardOk); }
 
-int PauseCard(void) { return SimpleCommand(0x0F, 0x02, 0x05, Message::kPauseCardOk); }
+int PauseCard(void) { return SimpleCommand(pending::kPauseCard, 0x02, 0x05, Message::kPauseCardOk); }
 
 int AutoFindCard(int on) {
-    if (on != 0) return SimpleCommand(0x05, 0x01, 0x01, Message::kCommandOk);
-    return SimpleCommand(0x06, 0x01, 0x03, Message::kCommandOk);
+    if (on != 0) return SimpleCommand(pending::kAutoFindOn, 0x01, 0x01, Message::kCommandOk);
+    return SimpleCommand(pending::kAutoFindOff, 0x01, 0x03, Message::kCommandOk);
 }
 
 }  // extern "C"

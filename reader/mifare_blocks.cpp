@@ -4,6 +4,7 @@
 
 #include "block_address.h"
 #include "command_support.h"
+#include "protocol_codes.h"
 #include "messages.h"
 #include "zelkor.h"
 
@@ -25,7 +26,7 @@ int CheckKey(int card_type, int mode, int sector, int block, int key_type, unsig
     if (key == nullptr || !MakeBlockAddress(mode, sector, block, card_type, &address)) return 0;
     CommandFrame frame(0x03, 0x01);
     AddAddress(frame, address).Add(KeyTypeByte(key_type)).Add(key, kKeySize);
-    if (!frame.Finish() || Transact(0x10, frame) == 0) return 0;
+    if (!frame.Finish() || Transact(pending::kCheckKey, frame) == 0) return 0;
     PrintMessage(Message::kCheckKeyOk);
     return 1;
 }
@@ -36,7 +37,7 @@ int ReadBlock(int mode, int sector, int block, int card_type, unsigned char *out
     CommandFrame frame(0x03, 0x02);
     AddAddress(frame, address);
     if (!frame.Finish()) return 0;
-    const unsigned char *data = TransactData(0x11, frame, kBlockSize);
+    const unsigned char *data = TransactData(pending::kReadBlock, frame, kBlockSize);
     if (data == nullptr) return 0;
     std::memcpy(out, data, kBlockSize);
     PrintMessage(Message::kReadBlockOk);
@@ -51,7 +52,7 @@ int WriteBlock(int mode, int sector, int block, int card_type, unsigned char *da
     }
     CommandFrame frame(0x03, 0x03);
     AddAddress(frame, address).Add(data, kBlockSize);
-    if (!frame.Finish() || Transact(0x12, frame) == 0) return 0;
+    if (!frame.Finish() || Transact(pending::kWriteBlock, frame) == 0) return 0;
     PrintMessage(Message::kWriteBlockOk);
     return 1;
 }
@@ -67,7 +68,7 @@ int ComposeRead(int mode, int sector, int block, int card_type, unsigned char *o
     frame.Add(kDirectionRead);
     AddAddress(frame, address).Add(KeyTypeByte(key_type)).Add(KeyBytes(key), kKeySize);
     if (!frame.Finish()) return 0;
-    const unsigned char *data = TransactData(0x17, frame, kBlockSize);
+    const unsigned char *data = TransactData(pending::kComposeRead, frame, kBlockSize);
     if (data == nullptr) return 0;
     std::memcpy(out, data, kBlockSize);
     PrintMessage(Message::kComposeReadOk);
@@ -87,7 +88,7 @@ int ComposeWrite(int mode, int sector, int block, int card_type, unsigned char *
         .Add(KeyTypeByte(key_type))
         .Add(KeyBytes(key), kKeySize)
         .Add(data, kBlockSize);
-    if (!frame.Finish() || Transact(0x18, frame) == 0) return 0;
+    if (!frame.Finish() || Transact(pending::kComposeWrite, frame) == 0) return 0;
     PrintMessage(Message::kComposeWriteOk);
     return 1;
 }

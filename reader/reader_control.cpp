@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "command_support.h"
+#include "protocol_codes.h"
 #include "messages.h"
 #include "zelkor.h"
 
@@ -23,7 +24,7 @@ extern "C" {
 int BuzzerOn(int on) {
     CommandFrame frame(0x01, on != 0 ? 0x04 : 0x05);
     frame.Finish();
-    if (Exchange(on != 0 ? 0x07 : 0x08, frame) == nullptr) return 0;
+    if (Exchange(on != 0 ? pending::kBuzzerOn : pending::kBuzzerOff, frame) == nullptr) return 0;
     PrintMessage(Message::kCommandOk);
     return 1;
 }
@@ -31,7 +32,7 @@ int BuzzerOn(int on) {
 int AntennaOff(void) {
     CommandFrame frame(0x01, 0x06);
     frame.Add(0x00).Finish();
-    if (Exchange(0x09, frame) == nullptr) return 0;
+    if (Exchange(pending::kAntennaOff, frame) == nullptr) return 0;
     PrintMessage(Message::kAntennaOffOk);
     return 1;
 }
@@ -41,7 +42,7 @@ int GetReaderId(unsigned char *id, int *length) {
     ReaderSession &s = Session();
     CommandFrame frame(0x01, 0x0A);
     frame.Finish();
-    const int count = Transact(0x0B, frame);
+    const int count = Transact(pending::kGetReaderId, frame);
     if (count == 0) return 0;
     // Trust the length field only as far as the answer really holds bytes.
     const int claimed = s.answer[4] * 256 + s.answer[5] - 2;
@@ -58,7 +59,7 @@ int SetBaudRate(int index) {
     CommandFrame frame(0xBD, 0x01);
     frame.Add(static_cast<unsigned char>(index + 1)).Finish();
     unsigned char answer[kAnswerSize];
-    SendFrame(0x0D, frame);
+    SendFrame(pending::kSetBaudRate, frame);
     if (WaitAnswer(answer) == 0) return 0;
     PrintMessage(Message::kBaudRateOk);
     return 1;
@@ -72,7 +73,7 @@ int ReadReader(int reg, int value) {
         .Add(static_cast<unsigned char>(value & 0xFF))
         .Finish();
     unsigned char answer[kAnswerSize];
-    SendFrame(0x0C, frame);
+    SendFrame(pending::kReadReader, frame);
     if (WaitAnswer(answer) == 0) return 0;
     PrintMessage(Message::kReadReaderOk);
     return 1;
@@ -83,7 +84,7 @@ int SendM1Command(unsigned char *bytes, int count) {
     CommandFrame frame;
     frame.Add(bytes, count);
     if (!frame.Finish()) return 0;
-    SendFrame(0x27, frame);
+    SendFrame(pending::kSendM1Command, frame);
     if (WaitDone() == 0) return 0;
     PrintMessage(Message::kCommandOk);
     return 1;

@@ -1,20 +1,22 @@
 #include "status.h"
 
+#include "protocol_codes.h"
+
 namespace zelkor {
 
 Message StatusMessage(unsigned char status) {
     switch (status) {
-    case 0x01: return Message::kStatusNoCard;
-    case 0x06: return Message::kStatusAuthError;
-    case 0x0B: return Message::kStatusNotAuthenticated;
-    case 0x0D: return Message::kStatusBadCardData;
-    case 0x1D: return Message::kStatusCardTimeout;
-    case 0x3C: return Message::kStatusReaderFault;
-    case 0x3D: return Message::kStatusUnsupportedByReader;
-    case 0x3E: return Message::kStatusBadParameters;
-    case 0x3F: return Message::kStatusCosActiveTwice;
-    case 0x40: return Message::kStatusCosNotActive;
-    case 0x41: return Message::kStatusUnsupportedByCard;
+    case status::kNoCard: return Message::kStatusNoCard;
+    case status::kAuthError: return Message::kStatusAuthError;
+    case status::kNotAuthenticated: return Message::kStatusNotAuthenticated;
+    case status::kBadCardData: return Message::kStatusBadCardData;
+    case status::kCardTimeout: return Message::kStatusCardTimeout;
+    case status::kReaderFault: return Message::kStatusReaderFault;
+    case status::kUnsupportedByReader: return Message::kStatusUnsupportedByReader;
+    case status::kBadParameters: return Message::kStatusBadParameters;
+    case status::kCosActiveTwice: return Message::kStatusCosActiveTwice;
+    case status::kCosNotActive: return Message::kStatusCosNotActive;
+    case status::kUnsupportedByCard: return Message::kStatusUnsupportedByCard;
     default: return Message::kStatusUndefined;
     }
 }
@@ -31,15 +33,15 @@ AnswerVerdict EvaluateAnswer(const unsigned char *bytes, int length, int pending
     AnswerVerdict verdict;
     verdict.is_frame = true;
     // A frame too short to carry a status byte cannot report success.
-    const unsigned char status = length > kStatusOffset ? bytes[kStatusOffset] : 0xFF;
-    if (status == 0) {
+    const unsigned char status = length > kStatusOffset ? bytes[kStatusOffset] : status::kMissing;
+    if (status == status::kSuccess) {
         verdict.success = true;
         return verdict;
     }
     verdict.has_message = true;
-    if (pending_command == 0x1A || pending_command == 0x1D) {
+    if (pending::SelectsKeyAMessage(pending_command)) {
         verdict.message = Message::kKeyAFailed;
-    } else if (pending_command == 0x1B || pending_command == 0x1E) {
+    } else if (pending::SelectsKeyBMessage(pending_command)) {
         verdict.message = Message::kKeyBFailed;
     } else {
         verdict.message = StatusMessage(status);

@@ -4,6 +4,7 @@
 
 #include "block_address.h"
 #include "command_support.h"
+#include "protocol_codes.h"
 #include "messages.h"
 #include "platform/serial_port.h"
 #include "zelkor.h"
@@ -73,7 +74,7 @@ int ReadCtrlWord(int sector, unsigned char *key_a, unsigned char *access_bytes) 
     frame.Add(kKeyTypeA).Add(key_a, kKeySize);
     if (!frame.Finish()) return 0;
     const unsigned char *data =
-        TransactData(0x22, frame, kAccessOffsetInTrailer + kAccessSize);
+        TransactData(pending::kReadCtrlWord, frame, kAccessOffsetInTrailer + kAccessSize);
     if (data == nullptr) return 0;
     std::memcpy(access_bytes, data + kAccessOffsetInTrailer, kAccessSize);
     PrintMessage(Message::kReadCtrlWordOk);
@@ -100,7 +101,7 @@ int ModifyKey(int sector, unsigned char *new_key_a, unsigned char *key_a, unsign
     }
     const unsigned char key_type = KeyWriteKeyType(TrailerAccessNumber(access));
     const unsigned char *auth_key = key_type == kKeyTypeB ? key_b : key_a;
-    return WriteTrailer(0x20, sector, key_type, auth_key, new_key_a, access, key_b);
+    return WriteTrailer(pending::kModifyKey, sector, key_type, auth_key, new_key_a, access, key_b);
 }
 
 int ModifyControl(int sector, unsigned char *key_a, unsigned char *key_b,
@@ -123,7 +124,7 @@ int ModifyControl(int sector, unsigned char *key_a, unsigned char *key_b,
     const unsigned char *auth_key = key_type == kKeyTypeA   ? key_a
                                     : key_type == kKeyTypeB ? key_b
                                                             : kNoKey;
-    return WriteTrailer(0x1C, sector, key_type, auth_key, key_a, access_bytes, key_b);
+    return WriteTrailer(pending::kModifyControl, sector, key_type, auth_key, key_a, access_bytes, key_b);
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // Value-block wallets: set, read, increase and decrease an amount.
 #include "block_address.h"
 #include "command_support.h"
+#include "protocol_codes.h"
 #include "messages.h"
 #include "zelkor.h"
 
@@ -48,7 +49,7 @@ int WalletInit(int mode, int sector, int block, int card_type, unsigned char *am
     if (amount < 0) return 0;
     CommandFrame frame(0x03, 0x04);
     AddAmount(AddAddress(frame, address), amount);
-    if (!frame.Finish() || Transact(0x13, frame) == 0) return 0;
+    if (!frame.Finish() || Transact(pending::kWalletInit, frame) == 0) return 0;
     PrintMessage(Message::kWalletInitOk);
     return 1;
 }
@@ -59,7 +60,7 @@ int ReadWallet(int mode, int sector, int block, int card_type, unsigned char *am
     CommandFrame frame(0x03, 0x05);
     AddAddress(frame, address);
     if (!frame.Finish()) return 0;
-    const unsigned char *data = TransactData(0x14, frame, kAmountSize);
+    const unsigned char *data = TransactData(pending::kReadWallet, frame, kAmountSize);
     if (data == nullptr) {
         StoreInt(amount_ptr, 0);
         return 0;
@@ -72,12 +73,12 @@ int ReadWallet(int mode, int sector, int block, int card_type, unsigned char *am
 }
 
 int WalletAdd(int mode, int sector, int block, int card_type, unsigned char *amount_ptr) {
-    return ChangeWallet(0x01, 0x15, Message::kWalletAddOk, mode, sector, block, card_type,
+    return ChangeWallet(0x01, pending::kWalletAdd, Message::kWalletAddOk, mode, sector, block, card_type,
                         amount_ptr);
 }
 
 int WalletDec(int mode, int sector, int block, int card_type, unsigned char *amount_ptr) {
-    return ChangeWallet(0x02, 0x16, Message::kWalletDecOk, mode, sector, block, card_type,
+    return ChangeWallet(0x02, pending::kWalletDec, Message::kWalletDecOk, mode, sector, block, card_type,
                         amount_ptr);
 }
 

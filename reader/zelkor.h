@@ -46,6 +46,17 @@ typedef struct card_info {
 /* Key used for MIFARE Classic authentication (key-type byte 0x60 / 0x61). */
 typedef enum KeyType { KeyA = 0, KeyB = 1 } KeyType;
 
+/* Values of card_info.card_type. */
+typedef enum CardType {
+    CardUltraLight = 10,
+    CardS50 = 11,
+    CardS70 = 12,
+    CardFM1208 = 13,
+    CardPlus = 14,
+    CardD41 = 15,
+    CardUnknown = 16
+} CardType;
+
 /* ---- Session ---------------------------------------------------------- */
 
 /* Opens port `port` with `baud` bit/s, `data_bits` 5..8, `parity` 0 none,

@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <utility>
 #include <string>
 #include <thread>
 
@@ -30,7 +33,9 @@ const char kUsage[] =
     "Commands on standard input change what is in the field.\n";
 
 const char kHelp[] =
-    "commands: s50 | s70 | ul | cpu (put that card in the field), blank (a factory-fresh S50 "
+    "commands: s50 | s70 | mini | ul | cpu (put that card in the field), ul-ev1-20 | ul-ev1-41 | ntag213 | ntag215 | "
+    "ntag216 (an UltraLight EV1 or NTAG), ntag213-pwd (an NTAG213 with pages 16 on behind its password), "
+    "blank (a factory-fresh S50 "
     "with key FFFFFFFFFFFF, to restore a dump onto), none (take it away), "
     "unplug (pull the reader out), plug (connect it again), state, help, quit\n";
 
@@ -42,9 +47,11 @@ struct App {
     std::unique_ptr<sim::Simulator> simulator;
     std::shared_ptr<sim::MifareClassic> s50 = sim::MakeDemoS50();
     std::shared_ptr<sim::MifareClassic> s70 = sim::MakeDemoS70();
+    std::shared_ptr<sim::MifareClassic> mini = sim::MakeDemoMini();
     std::shared_ptr<sim::MifareClassic> blank = sim::MakeBlankS50();
     std::shared_ptr<sim::UltraLight> ul = sim::MakeDemoUltraLight();
     std::shared_ptr<sim::CpuCard> cpu = sim::MakeDemoCpuCard();
+    std::map<std::string, std::shared_ptr<sim::Card>> family;  // UltraLight EV1 and NTAG cards, by command
     std::mutex mutex;  // simulator and link, between the input thread and shutdown
     std::atomic<bool> stopping{false};
 };
@@ -86,6 +93,25 @@ void Put(App &app, const std::shared_ptr<sim::Card> &card, const char *name) {
     Say(std::string(name) + " card in the field, UID " + UidText(*card));
 }
 
+// The UltraLight family's commands: the card and its name.
+std::optional<std::pair<std::shared_ptr<sim::Card>, const char *>> UltraLightOfWord(const std::string &word) {
+    using Model = sim::UltraLight::Model;
+    static const struct {
+        const char *word;
+        Model model;
+        const char *name;
+    } kinds[] = {{"ul-ev1-20", Model::Ev1Small, "UltraLight EV1 (20 pages)"},
+                 {"ul-ev1-41", Model::Ev1Large, "UltraLight EV1 (41 pages)"},
+                 {"ntag213", Model::Ntag213, "NTAG213"},
+                 {"ntag215", Model::Ntag215, "NTAG215"},
+                 {"ntag216", Model::Ntag216, "NTAG216"}};
+    for (const auto &kind : kinds) {
+        if (word == kind.word) return std::pair<std::shared_ptr<sim::Card>, const char *>{sim::MakeDemoUltraLight(kind.model), kind.name};
+    }
+    if (word == "ntag213-pwd") return std::pair<std::shared_ptr<sim::Card>, const char *>{sim::MakeProtectedNtag(), "NTAG213 (password from page 16)"};
+    return std::nullopt;
+}
+
 // Returns false on "quit".
 bool Execute(App &app, const std::string &line) {
     const auto first = line.find_first_not_of(" \t\r");
@@ -97,10 +123,17 @@ bool Execute(App &app, const std::string &line) {
         Put(app, app.s50, "S50");
     } else if (word == "s70") {
         Put(app, app.s70, "S70");
+    } else if (word == "mini") {
+        Put(app, app.mini, "Mini");
     } else if (word == "blank") {
         Put(app, app.blank, "Blank S50");
     } else if (word == "ul") {
         Put(app, app.ul, "UltraLight");
+    } else if (const auto family = UltraLightOfWord(word)) {
+        // Each card is made once, so what was written onto it stays.
+        auto &card = app.family[word];
+        if (!card) card = family->first;
+        Put(app, card, family->second);
     } else if (word == "cpu") {
         Put(app, app.cpu, "CPU");
     } else if (word == "none") {

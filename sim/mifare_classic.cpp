@@ -7,9 +7,10 @@ namespace sim {
 
 MifareClassic::MifareClassic(Model model, const std::array<std::uint8_t, 4> &uid, const Key &key_a,
                              const Key &key_b, const std::array<std::uint8_t, 4> &access)
-    : Card(model == Model::S50 ? 0x04 : 0x02, model == Model::S50 ? 0x08 : 0x18, Bytes(uid.begin(), uid.end())),
+    : Card(model == Model::S70 ? 0x02 : 0x04, model == Model::S70 ? 0x18 : model == Model::Mini ? 0x09 : 0x08,
+           Bytes(uid.begin(), uid.end())),
       model_(model),
-      memory_(static_cast<std::size_t>(model == Model::S50 ? 64 : 256)) {
+      memory_(static_cast<std::size_t>(BlockCountOf(model))) {
     for (int sector = 0; sector < sector_count(); ++sector) SetTrailer(sector, key_a, access, key_b);
     Block &maker = memory_[0];
     std::copy(uid.begin(), uid.end(), maker.begin());
@@ -19,6 +20,15 @@ MifareClassic::MifareClassic(Model model, const std::array<std::uint8_t, 4> &uid
     maker[7] = 0x00;
     const std::uint8_t maker_data[8] = {0x5E, 0x1D, 0x20, 0x00, 0x00, 0x00, 0x00, 0x19};
     std::copy(std::begin(maker_data), std::end(maker_data), maker.begin() + 8);
+}
+
+int MifareClassic::BlockCountOf(Model model) {
+    switch (model) {
+    case Model::S50: return 64;
+    case Model::S70: return 256;
+    case Model::Mini: return 20;
+    }
+    return 0;
 }
 
 int MifareClassic::SectorOf(int block) const { return block < 128 ? block / 4 : 32 + (block - 128) / 16; }

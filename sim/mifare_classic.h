@@ -1,5 +1,5 @@
-// MIFARE Classic 1K (S50) and 4K (S70): memory, keys, authentication state,
-// access conditions and value blocks, as the card enforces them.
+// MIFARE Classic Mini, 1K (S50) and 4K (S70): memory, keys, authentication
+// state, access conditions and value blocks, as the card enforces them.
 #pragma once
 
 #include <array>
@@ -17,7 +17,9 @@ using Key = std::array<std::uint8_t, 6>;
 
 class MifareClassic : public Card {
 public:
-    enum class Model { S50, S70 };
+    // A Mini answers the request like an S50 (ATQA 04 00) and the select
+    // with SAK 09; it has 5 sectors.
+    enum class Model { S50, S70, Mini };
     static constexpr std::uint8_t kKeyTypeA = 0x60;
     static constexpr std::uint8_t kKeyTypeB = 0x61;
 
@@ -28,8 +30,9 @@ public:
                   const std::array<std::uint8_t, 4> &access);
 
     Model model() const { return model_; }
-    int block_count() const { return model_ == Model::S50 ? 64 : 256; }
-    int sector_count() const { return model_ == Model::S50 ? 16 : 40; }
+    int block_count() const { return BlockCountOf(model_); }
+    int sector_count() const { return model_ == Model::S70 ? 40 : block_count() / 4; }
+    static int BlockCountOf(Model model);
     int SectorOf(int block) const;
     int FirstBlock(int sector) const;
     int BlocksIn(int sector) const { return sector < 32 ? 4 : 16; }

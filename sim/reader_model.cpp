@@ -365,21 +365,32 @@ Reaction ReaderModel::ClassicCommand(const Command &command) {
     }
 }
 
-// An UltraLight has no keys: the reader reads four pages and writes one.
+// An UltraLight has no keys: the reader reads four pages and writes one. A
+// page the card refuses (past its end, locked, behind its password) is a NAK,
+// after which the card has left its session, as a real one does.
 Reaction ReaderModel::UltraLightCommand(const Command &command) {
     auto &ul = static_cast<UltraLight &>(*card_);
     if (command.code != 0x02 && command.code != 0x03) return Status(status::kCardRefused);
     const Bytes &d = command.data;
-    const int page = d[0] == 0x01 ? d[2] : d[0] == 0x00 ? d[1] * 4 + d[2] : UltraLight::kPages;
-    if (page >= UltraLight::kPages) return Status(status::kBadParameter);
+    const int page = d[0] == 0x01 ? d[2] : d[0] == 0x00 ? d[1] * 4 + d[2] : ul.page_count();
+    if (page >= ul.page_count()) {
+        if (ul.state() == IsoState::Active) ul.Fail();
+        return Status(status::kBadParameter);
+    }
     if (!EnsureActive(true)) return Status(status::kNoCard);
     answer_card_us_ += command.code == 0x02 ? kReadUs : kWriteUs;
+    std::uint8_t st = status::kOk;
+    std::array<std::uint8_t, 16> out{};
     if (command.code == 0x02) {
-        std::array<std::uint8_t, 16> out{};
-        const std::uint8_t st = ul.Read(page, out);
-        return st == status::kOk ? Answer(st, Bytes(out.begin(), out.end())) : Status(st);
+        st = ul.Read(page, out);
+    } else {
+        st = ul.WritePage(page, d.data() + 3);
     }
-    return Status(ul.WritePage(page, d.data() + 3));
+    if (st != status::kOk) {
+        ul.Fail();
+        return Status(st);
+    }
+    return command.code == 0x02 ? Answer(st, Bytes(out.begin(), out.end())) : Status(st);
 }
 
 Reaction ReaderModel::CosCommand(const Command &command) {

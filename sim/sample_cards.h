@@ -19,10 +19,18 @@ inline constexpr std::array<std::uint8_t, 4> kTransportAccess = {0xFF, 0x07, 0x8
 // some sample data: a text in block 4, a wallet of 1000 in block 5.
 std::shared_ptr<MifareClassic> MakeDemoS50(const Key &key = kDemoKey);
 std::shared_ptr<MifareClassic> MakeDemoS70(const Key &key = kDemoKey);
+// A Mini (5 sectors, 20 blocks) with the same keys and sample data as the S50.
+std::shared_ptr<MifareClassic> MakeDemoMini(const Key &key = kDemoKey);
 // S50 as it leaves the factory: key A = key B = FF FF FF FF FF FF, transport
 // access bytes, nothing written; a card to copy a dump onto.
 std::shared_ptr<MifareClassic> MakeBlankS50();
 std::shared_ptr<UltraLight> MakeDemoUltraLight();
+// A card of the UltraLight family with its own UID, "Zelkor" text in its
+// first user pages (an NDEF text record on NTAG cards) and a pattern in its
+// last user page.
+std::shared_ptr<UltraLight> MakeDemoUltraLight(UltraLight::Model model);
+// An NTAG213 whose pages from 16 on are behind its password, reads included.
+std::shared_ptr<UltraLight> MakeProtectedNtag();
 std::shared_ptr<CpuCard> MakeDemoCpuCard();
 
 }  // namespace sim

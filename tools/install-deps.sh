@@ -9,6 +9,7 @@ packages=(
   fonts-wqy-microhei xvfb xauth
   clang libclang-rt-14-dev llvm
   nlohmann-json3-dev libcli11-dev
+  python3-venv python3-setuptools python3-pytest
 )
 if [ "${1:-}" = "--windows" ]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64)

@@ -26,6 +26,8 @@ results=()
 BUILD_DIR=build tools/build.sh
 run_ctest build
 results+=("normal build: passed")
+tools/python-tests.sh
+results+=("Python package: passed")
 
 if [ "$mode" != "--quick" ]; then
   BUILD_DIR=build-asan tools/build.sh -DZELKOR_SANITIZER=address -DZELKOR_BUILD_APP=OFF
@@ -39,7 +41,7 @@ if [ "$mode" != "--quick" ]; then
 
   CC=clang CXX=clang++ BUILD_DIR=build-fuzz tools/build.sh -DZELKOR_BUILD_FUZZERS=ON \
     -DZELKOR_BUILD_TESTS=OFF -DZELKOR_BUILD_APP=OFF -DZELKOR_BUILD_SIM=OFF
-  for target in receive_path hex_text access_bits dump_formats; do
+  for target in receive_path hex_text access_bits dump_formats ultralight_formats; do
     work=$(mktemp -d)
     cp tests/fuzz/corpus/$target/* "$work/"
     echo "== fuzz_$target, ${FUZZ_SECONDS:-60} s"

@@ -81,7 +81,7 @@ void CpuPageTest::init() {
     model_->PutCard(card_);
     theApp.m_bPortOpen = true;
     boxes_ = std::make_unique<RecordingMessages>();
-    page_ = std::make_unique<CCPUCard>();
+    page_ = std::make_unique<CCPUCard>(theApp);
     port_->sim().ClearFrames();
 }
 

@@ -135,7 +135,7 @@ void MifarePageTest::init() {
     theApp.m_bPortOpen = true;
     theApp.m_nCardType = 11;
     boxes_ = std::make_unique<RecordingMessages>();
-    page_ = std::make_unique<CMifareCard>();
+    page_ = std::make_unique<CMifareCard>(theApp);
     port_->sim().ClearFrames();
 }
 

@@ -53,9 +53,10 @@ public:
 
 // What a complete dump of `card` holds: its memory, keys from its trailers.
 card::CardImage MemoryImage(const sim::MifareClassic &simulated) {
-    card::CardImage image = card::CardImage::Blank(simulated.model() == sim::MifareClassic::Model::S50
-                                                       ? card::CardKind::Classic1K
-                                                       : card::CardKind::Classic4K);
+    const auto model = simulated.model();
+    card::CardImage image = card::CardImage::Blank(model == sim::MifareClassic::Model::S50   ? card::CardKind::Classic1K
+                                                   : model == sim::MifareClassic::Model::S70 ? card::CardKind::Classic4K
+                                                                                             : card::CardKind::Mini);
     for (int block = 0; block < simulated.block_count(); ++block) image.SetBlock(block, simulated.raw(block));
     image.TakeKeysFromTrailers();
     image.uid.assign(simulated.raw(0).begin(), simulated.raw(0).begin() + 4);
@@ -94,6 +95,8 @@ private slots:
     void dumpMatchesTheSimulatorsMemory();
     void saveAndOpenEveryFormat_data();
     void saveAndOpenEveryFormat();
+    void miniIsSavedAndOpenedInEveryFormat();
+    void uidAFileCannotHoldIsWarnedAndNotCompared();
     void compareMarksTheChangedBytes();
     void restoreOntoABlankCardIsVerified();
     void irreversibleTrailerNeedsItsOwnConfirmation();
@@ -242,21 +245,23 @@ void WholeCardPageTest::searchFindsTheDemoKeyAndASecondSectorsKey() {
 }
 
 void WholeCardPageTest::dumpMatchesTheSimulatorsMemory_data() {
-    QTest::addColumn<bool>("s70");
+    QTest::addColumn<QString>("model");
     QTest::addColumn<int>("sectors");
-    QTest::newRow("S50") << false << 16;
-    QTest::newRow("S70: 40 sectors, the last 8 of 16 blocks") << true << 40;
+    QTest::newRow("S50") << QStringLiteral("S50") << 16;
+    QTest::newRow("S70: 40 sectors, the last 8 of 16 blocks") << QStringLiteral("S70") << 40;
+    QTest::newRow("Mini: 5 sectors, 20 blocks") << QStringLiteral("Mini") << 5;
 }
 
 void WholeCardPageTest::dumpMatchesTheSimulatorsMemory() {
-    QFETCH(bool, s70);
+    QFETCH(QString, model);
     QFETCH(int, sectors);
-    if (s70) {
-        card_ = sim::MakeDemoS70();
+    const bool s70 = model == QStringLiteral("S70");
+    if (model != QStringLiteral("S50")) {
+        card_ = s70 ? sim::MakeDemoS70() : sim::MakeDemoMini();
         model_->PutCard(card_);
     }
     // Sectors whose keys no dictionary holds stay unknown.
-    const int locked = s70 ? 35 : 9;
+    const int locked = s70 ? 35 : sectors == 5 ? 3 : 9;
     card_->SetTrailer(locked, {1, 2, 3, 4, 5, 6}, sim::kTransportAccess, {1, 2, 3, 4, 5, 6});
     QVERIFY(RunCardWork(QStringLiteral("读整卡")));
     QTableWidget *table = Table();
@@ -276,7 +281,7 @@ void WholeCardPageTest::dumpMatchesTheSimulatorsMemory() {
     QVERIFY(page_->shownImage()->partial);
     if (s70) QVERIFY(table->item(255, CDumpView::kDataColumn)->toolTip().contains(QStringLiteral("块 240-244")));
 
-    if (!s70) {
+    if (model == QStringLiteral("S50")) {
         table->clearSelection();
         QVERIFY(SaveScreenshot(page_, QStringLiteral("whole_card_page")));
     }
@@ -300,6 +305,7 @@ void WholeCardPageTest::saveAndOpenEveryFormat_data() {
     QTest::newRow("mfd") << "dump.mfd" << false << true;
     QTest::newRow("json") << "dump.json" << true << false;
     QTest::newRow("nfc (needs a UID, ATQA and SAK)") << "dump.nfc" << true << true;
+    QTest::newRow("eml") << "dump.eml" << false << true;
 }
 
 void WholeCardPageTest::saveAndOpenEveryFormat() {
@@ -326,6 +332,39 @@ void WholeCardPageTest::saveAndOpenEveryFormat() {
              keeps_unknown ? QStringLiteral("-- ").repeated(16) : QStringLiteral("00 ").repeated(16));
     for (int block : {0, 4, 5, 7, 63}) QCOMPARE(Table()->item(block, CDumpView::kDataColumn)->text(), HexOf(card_->raw(block)));
     QCOMPARE(page_->shownImage()->keys, image.keys);
+}
+
+void WholeCardPageTest::miniIsSavedAndOpenedInEveryFormat() {
+    card_ = sim::MakeDemoMini();
+    const card::CardImage image = MemoryImage(*card_);
+    for (const QString &name : {QStringLiteral("mini.mct"), QStringLiteral("mini.bin"), QStringLiteral("mini.json"),
+                               QStringLiteral("mini.nfc"), QStringLiteral("mini.eml")}) {
+        QVERIFY(OpenDump(image, QStringLiteral("source.json")));
+        messages_->save_file_name = TempPath(name);
+        Button(QStringLiteral("保存文件"))->click();
+        messages_->clear();
+        QVERIFY(OpenDump(MemoryImage(*sim::MakeDemoS50()), QStringLiteral("other.mct")));
+        messages_->open_file_names = {TempPath(name)};
+        Button(QStringLiteral("打开文件"))->click();
+        QVERIFY2(messages_->boxes.isEmpty(), qPrintable(name + messages_->lastText()));
+        QVERIFY(page_->shownImage()->kind == card::CardKind::Mini);
+        QVERIFY(page_->shownImage()->blocks == image.blocks);
+        QCOMPARE(Table()->rowCount(), 20);
+        QCOMPARE(MapCells().size(), 5);
+    }
+}
+
+void WholeCardPageTest::uidAFileCannotHoldIsWarnedAndNotCompared() {
+    card::CardImage image = MemoryImage(*card_);
+    image.uid = {0x04, 0x30, 0x68, 0x6A, 0x99, 0x66, 0x80};
+    QVERIFY(OpenDump(image, QStringLiteral("seven.json")));
+    messages_->save_file_name = TempPath(QStringLiteral("seven.mct"));
+    Button(QStringLiteral("保存文件"))->click();
+    QVERIFY2(messages_->lastText().contains(QStringLiteral("卡号 0430686A996680 没有保存")), qPrintable(messages_->lastText()));
+    messages_->clear();
+    messages_->open_file_names = {TempPath(QStringLiteral("seven.mct"))};
+    Button(QStringLiteral("比较文件"))->click();
+    QVERIFY2(Status().startsWith(QStringLiteral("与 seven.mct 相同；卡号未比较")), qPrintable(Status()));
 }
 
 void WholeCardPageTest::compareMarksTheChangedBytes() {

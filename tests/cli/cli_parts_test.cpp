@@ -6,14 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include "platform.h"
+#include "capture/gbk_decoder.h"
 #include "progress_display.h"
 #include "reader_access.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using zelkor::cli::platform::GbkToUtf8;
+using zelkor::capture::GbkToUtf8;
 
 const std::string kGbkSent = "\xB7\xA2\xCB\xCD\xCA\xFD\xBE\xDD";  // 发送数据
 const std::string kUtf8Sent = "发送数据";

@@ -184,6 +184,7 @@ struct DecodeCase {
     std::vector<std::string> args;
     std::string pointer;  // into the JSON answer
     nlohmann::json expected;
+    int status = 0;  // 1: not a valid value block
 };
 
 TEST_F(CliTest, AclAndValueDecodeAccessBytesAndValueBlocks) {
@@ -196,14 +197,14 @@ TEST_F(CliTest, AclAndValueDecodeAccessBytesAndValueBlocks) {
         {{"acl", "000000"}, "/transport", false},
         {{"value", "E8030000", "17FCFFFF", "E8030000", "05FA05FA"}, "/value", 1000},
         {{"value", "E803000017FCFFFFE803000005FA05FA"}, "/valid", true},
-        {{"value", "E803000017FCFFFFE903000005FA05FA"}, "/valid", false},
-        {{"value", "E803000017FCFFFFE803000005FA05FB"}, "/address_copies_match", false},
+        {{"value", "E803000017FCFFFFE903000005FA05FA"}, "/valid", false, 1},
+        {{"value", "E803000017FCFFFFE803000005FA05FB"}, "/address_copies_match", false, 1},
     };
     for (const auto &c : cases) {
         std::vector<std::string> args = c.args;
         args.push_back("--json");
         const RunResult run = Zelkor(args);
-        ASSERT_EQ(run.status, 0) << c.args[1] << "\n" << run.err;
+        ASSERT_EQ(run.status, c.status) << c.args[1] << "\n" << run.err;
         EXPECT_EQ(nlohmann::json::parse(run.out).at(nlohmann::json::json_pointer(c.pointer)), c.expected)
             << c.args[1] << " " << c.pointer;
     }
@@ -265,6 +266,10 @@ TEST_F(CliTest, MalformedFilesAreNamedWithTheirLineAndNothingIsSent) {
     WriteText("bad.nfc", "Filetype: Flipper NFC device\nVersion: 4\nDevice type: Mifare Classic\nUID: 01 02 03 04\n"
                          "ATQA: 00 04\nSAK: 08\nMifare Classic type: 1K\nData format version: 2\n"
                          "Block 0: 01 02 ZZ\n");
+    WriteText("mini1k.nfc", "Filetype: Flipper NFC device\nVersion: 4\nDevice type: Mifare Classic\nUID: 01 02 03 04\n"
+                            "ATQA: 00 04\nSAK: 09\nMifare Classic type: 1K\n");
+    WriteText("bad.eml", std::string(32, '0') + "\n" + std::string(31, '0') + "x\n");
+    WriteText("dump.bin", std::string(1024, '\xFF'));
     struct Case {
         std::vector<std::string> args;
         std::string where;
@@ -275,6 +280,9 @@ TEST_F(CliTest, MalformedFilesAreNamedWithTheirLineAndNothingIsSent) {
         {{"restore", "-p", kPortText, "-i", Path("bad.mct")}, "bad.mct:2"},
         {{"restore", "-p", kPortText, "-i", Path("bad.nfc")}, "bad.nfc:9"},
         {{"diff", Path("bad.mct"), Path("bad.nfc")}, "bad.mct:2"},
+        {{"restore", "-p", kPortText, "-i", Path("mini1k.nfc")}, "mini1k.nfc:7: SAK 09"},
+        {{"restore", "-p", kPortText, "-i", Path("bad.eml")}, "bad.eml:2"},
+        {{"dump", "-p", kPortText, "-k", Path("dump.bin"), "-o", Path("out.mct")}, "dump.bin: size 1024 bytes"},
     };
     for (const auto &c : cases) {
         const RunResult run = Zelkor(c.args);
@@ -412,6 +420,77 @@ TEST_F(CliTest, DiffSaysWhenOnlyTheUidsDiffer) {
     const RunResult run = Zelkor({"diff", Path("a.json"), Path("b.json")});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("the UIDs differ, no block differs"));
+}
+
+TEST_F(CliTest, MiniCardDumpsTwentyBlocksIntoEveryFormatAndRestores) {
+    auto mini = sim::MakeDemoMini(sim::kFactoryKey);
+    model_->PutCard(mini);
+    const RunResult info = OnReader("info", {"--json"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(nlohmann::json::parse(info.out)["type"], "MIFARE Mini");
+    EXPECT_EQ(nlohmann::json::parse(info.out)["sak"], "09");
+
+    const RunResult dump = OnReader("dump", {"-o", Path("mini.json"), "--json"});
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    const auto summary = nlohmann::json::parse(dump.out);
+    EXPECT_EQ(summary["card"], "Mini");
+    EXPECT_EQ(summary["blocks_read"], 20);
+    EXPECT_EQ(nlohmann::json::parse(ReadText("mini.json"))["blocks"].size(), 20u);
+    for (const char *other : {"mini.mct", "mini.bin", "mini.nfc", "mini.eml"}) {
+        ASSERT_EQ(Zelkor({"convert", Path("mini.json"), Path(other)}).status, 0) << other;
+        const RunResult same = Zelkor({"diff", Path("mini.json"), Path(other)});
+        EXPECT_EQ(same.status, 0) << other << "\n" << same.out << same.err;
+    }
+    EXPECT_EQ(std::filesystem::file_size(Path("mini.bin")), 320u);
+    EXPECT_THAT(ReadText("mini.nfc"), HasSubstr("Mifare Classic type: MINI\nData"));
+
+    const sim::Block block_4 = Memory(*mini, 4);
+    model_->Inspect([&] { mini->raw(4)[0] ^= 0xFF; });
+    const RunResult restored = OnReader("restore", {"-i", Path("mini.eml")});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    EXPECT_EQ(Memory(*mini, 4), block_4);
+}
+
+TEST_F(CliTest, BuiltinKeysComeBeforeKeyFilesAndEachKeyIsTriedOnce) {
+    // Factory keys in every sector; a dictionary that does not open any of them.
+    std::string dictionary;
+    for (int i = 0; i < 30; ++i) dictionary += "A1B2C3D4E5" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "\n";
+    WriteText("site.dic", dictionary + "ffffffffffff\n");
+
+    const RunResult run = OnReader("keys", {"-k", Path("site.dic"), "-o", Path("keys.json"), "--json"});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    // One authentication a sector: key B is read from the trailer.
+    EXPECT_EQ(nlohmann::json::parse(run.out)["authentications"], 16);
+}
+
+TEST_F(CliTest, KeysWritesTheBinaryKeyFileThatDumpReadsAsAKeyMap) {
+    auto card = sim::MakeDemoS50(sim::kDemoKey);
+    model_->PutCard(card);
+    WriteText("site.dic", "5A3C96E10F7B\n");
+    ASSERT_EQ(OnReader("keys", {"-k", Path("site.dic"), "-o", Path("keys.bin")}).status, 0);
+    const std::string keys = ReadText("keys.bin");
+    ASSERT_EQ(keys.size(), 192u);
+    EXPECT_EQ(keys.substr(0, 6), "\x5A\x3C\x96\xE1\x0F\x7B");
+    EXPECT_EQ(keys.substr(96, 6), "\x5A\x3C\x96\xE1\x0F\x7B");  // key B of sector 0
+
+    const RunResult dump = OnReader("dump", {"--no-builtin", "-k", Path("keys.bin"), "-o", Path("card.eml")});
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    EXPECT_THAT(ReadText("card.eml"), HasSubstr(Hex(Memory(*card, 4)) + "\n"));
+}
+
+TEST_F(CliTest, UidThatAFormatCannotHoldIsWarnedAboutAndLeftOutOfDiff) {
+    WriteText("seven.nfc", "Filetype: Flipper NFC device\nVersion: 4\nDevice type: Mifare Classic\n"
+                           "UID: 04 30 68 6A 99 66 80\nATQA: 00 44\nSAK: 08\nMifare Classic type: 1K\n"
+                           "Block 0: 04 30 68 6A 99 66 80 08 44 00 12 01 11 00 33 90\n");
+    const RunResult convert = Zelkor({"convert", Path("seven.nfc"), Path("seven.mct")});
+    ASSERT_EQ(convert.status, 0) << convert.err;
+    EXPECT_THAT(convert.err, HasSubstr("UID 0430686A996680 not kept"));
+
+    const RunResult diff = Zelkor({"diff", "--json", Path("seven.nfc"), Path("seven.mct")});
+    EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+    EXPECT_THAT(diff.err, HasSubstr("UID not compared: " + Path("seven.mct")));
+    EXPECT_EQ(nlohmann::json::parse(diff.out)["uids_compared"], false);
 }
 
 }  // namespace

@@ -224,6 +224,8 @@ struct ReaderIdCase {
     int expected_length;
 };
 
+void PrintTo(const ReaderIdCase &c, std::ostream *os) { *os << c.name; }
+
 class ReaderIdTest : public SimulatedReaderTest, public ::testing::WithParamInterface<ReaderIdCase> {};
 
 TEST_P(ReaderIdTest, CopiesOnlyTheBytesTheAnswerHolds) {
@@ -301,6 +303,10 @@ struct KeyMessageCase {
     int pending;
     const char *message;
 };
+
+void PrintTo(const KeyMessageCase &c, std::ostream *os) {
+    *os << (c.key_a ? "key A" : "key B") << ", pending code " << c.pending;
+}
 
 class KeyMessageTest : public SimulatedReaderTest, public ::testing::WithParamInterface<KeyMessageCase> {};
 

@@ -71,6 +71,14 @@ struct StatusCase {
     const char *message;
 };
 
+std::string StatusName(unsigned char status) {
+    char name[16];
+    std::snprintf(name, sizeof name, "Status%02X", status);
+    return name;
+}
+
+void PrintTo(const StatusCase &c, std::ostream *os) { *os << StatusName(c.status); }
+
 class StatusMessageTest : public SimulatedReaderTest, public ::testing::WithParamInterface<StatusCase> {};
 
 TEST_P(StatusMessageTest, ErrorStatusPrintsItsMessageAndFailsAtOnce) {
@@ -96,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{0x3F, "  #↑连续两次激活COS\n"},
                       StatusCase{0x40, "  #↑未激活COS的情况下执行COS指令\n"},
                       StatusCase{0x41, "  #↑卡片不支持该命令\n"}, StatusCase{0x02, "  #↑未定义错误代码\n"},
-                      StatusCase{0x99, "  #↑未定义错误代码\n"}));
+                      StatusCase{0x99, "  #↑未定义错误代码\n"}),
+    [](const auto &info) { return StatusName(info.param.status); });
 
 TEST_F(ExchangeTest, ErrorStatusTraceIsOneLineAndNoNoAnswerNoticeFollows) {
     const sim::Bytes answer = sim::EncodeAnswer(0x01);
@@ -226,6 +235,8 @@ struct StreamCase {
     int result;                      // FindCard's
     const char *upload;              // upload data reported, or ""
 };
+
+void PrintTo(const StreamCase &c, std::ostream *os) { *os << c.name; }
 
 class StreamTest : public SimulatedReaderTest, public ::testing::WithParamInterface<StreamCase> {};
 

@@ -30,29 +30,24 @@ std::string Gbk(const std::string &utf8) {
 }
 
 StdoutCapture::StdoutCapture() {
-    std::fflush(stdout);
-    char name[] = "/tmp/zelkor-stdout-XXXXXX";
-    file_fd_ = ::mkstemp(name);
-    ::unlink(name);
-    saved_fd_ = ::dup(1);
-    ::dup2(file_fd_, 1);
+    zelkor::capture::StartError error;
+    const bool started = capture_.Start(
+        [this](std::string_view bytes) {
+            std::lock_guard lock(lock_);
+            captured_ += bytes;
+        },
+        {}, &error);
+    if (!started) ADD_FAILURE() << "standard output not captured, error " << error.system_error;
 }
 
-StdoutCapture::~StdoutCapture() {
-    std::fflush(stdout);
-    ::dup2(saved_fd_, 1);
-    ::close(saved_fd_);
-    ::close(file_fd_);
-}
+StdoutCapture::~StdoutCapture() { capture_.Stop(); }
 
 std::string StdoutCapture::Take() {
-    std::fflush(stdout);
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::pread(file_fd_, buffer, sizeof buffer, offset_);
-        if (n <= 0) break;
-        pending_.append(buffer, static_cast<std::size_t>(n));
-        offset_ += n;
+    capture_.Flush(10000 * kSlack);
+    {
+        std::lock_guard lock(lock_);
+        pending_ += captured_;
+        captured_.clear();
     }
     std::string out;
     out.swap(pending_);

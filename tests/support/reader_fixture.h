@@ -3,10 +3,12 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "capture/trace_capture.h"
 #include "hex_bytes.h"
 #include "simulator.h"
 
@@ -18,7 +20,7 @@ using hex_bytes::ToHex;
 // UTF-8 text -> GBK bytes, the way the library must print it.
 std::string Gbk(const std::string &utf8);
 
-// Redirects file descriptor 1 into a temporary file while alive.
+// Captures file descriptor 1 while alive.
 class StdoutCapture {
 public:
     StdoutCapture();
@@ -32,10 +34,10 @@ public:
     bool WaitFor(const std::string &needle, int timeout_ms);
 
 private:
-    int saved_fd_ = -1;
-    int file_fd_ = -1;
-    long offset_ = 0;
+    std::mutex lock_;
+    std::string captured_;  // guarded by lock_
     std::string pending_;
+    zelkor::capture::TraceCapture capture_;
 };
 
 // Upper time bounds in tests stretch by this factor in sanitizer builds,

@@ -16,6 +16,17 @@ struct AddressCase {
     bool trailer;   // refused by the trailer guard of writes and wallets
 };
 
+// "Absolute_block63_type11", "Relative_sector5_block3_type11", "Mode5_...":
+// negative numbers are written with an "m" (minus).
+std::string CaseName(const AddressCase &c) {
+    auto number = [](int n) { return n < 0 ? "m" + std::to_string(-n) : std::to_string(n); };
+    std::string name = c.mode == 0 ? "Absolute" : c.mode == 1 ? "Relative" : "Mode" + number(c.mode);
+    if (c.mode != 0 || c.sector != -1) name += "_sector" + number(c.sector);
+    return name + "_block" + number(c.block) + "_type" + number(c.card_type);
+}
+
+void PrintTo(const AddressCase &c, std::ostream *os) { *os << CaseName(c); }
+
 class BlockAddressTest : public ::testing::TestWithParam<AddressCase> {};
 
 TEST_P(BlockAddressTest, CapacityAndTrailerGuard) {
@@ -52,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Refused: negative numbers, and numbers a byte cannot carry.
         AddressCase{0, -1, -1, 11, false, false}, AddressCase{0, 0, -4, 13, false, false},
         AddressCase{1, -1, 0, 11, false, false}, AddressCase{1, 2, -1, 11, false, false},
-        AddressCase{1, 256, 0, 12, false, false}, AddressCase{0, -1, 259, 13, false, false}));
+        AddressCase{1, 256, 0, 12, false, false}, AddressCase{0, -1, 259, 13, false, false}),
+    [](const auto &info) { return CaseName(info.param); });
 
 TEST(KeyTypeByteTest, KeyAKeyBAndAnythingElse) {
     EXPECT_EQ(KeyTypeByte(0), 0x60);

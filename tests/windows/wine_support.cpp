@@ -5,9 +5,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 namespace wine_support {
@@ -54,37 +51,26 @@ long ElapsedMs(std::chrono::steady_clock::time_point start) {
 }
 
 StdoutCapture::StdoutCapture() {
-    std::fflush(stdout);
-    char dir[MAX_PATH];
-    char name[MAX_PATH];
-    ::GetTempPathA(sizeof dir, dir);
-    ::GetTempFileNameA(dir, "zlk", 0, name);
-    path_ = name;
-    file_fd_ = ::_open(name, _O_WRONLY | _O_TRUNC | _O_TEXT, _S_IREAD | _S_IWRITE);
-    saved_fd_ = ::_dup(1);
-    ::_dup2(file_fd_, 1);
+    zelkor::capture::CaptureOptions options;
+    options.text_mode = true;
+    zelkor::capture::StartError error;
+    const bool started = capture_.Start(
+        [this](std::string_view bytes) {
+            std::lock_guard lock(lock_);
+            captured_ += bytes;
+        },
+        options, &error);
+    if (!started) std::fprintf(stderr, "standard output not captured, error %d\n", error.system_error);
 }
 
-StdoutCapture::~StdoutCapture() {
-    std::fflush(stdout);
-    ::_dup2(saved_fd_, 1);
-    ::_close(saved_fd_);
-    ::_close(file_fd_);
-    ::DeleteFileA(path_.c_str());
-}
+StdoutCapture::~StdoutCapture() { capture_.Stop(); }
 
 std::string StdoutCapture::Take() {
-    std::fflush(stdout);
-    const int fd = ::_open(path_.c_str(), _O_RDONLY | _O_BINARY);
-    if (fd >= 0) {
-        ::_lseek(fd, offset_, SEEK_SET);
-        char buffer[4096];
-        int n;
-        while ((n = ::_read(fd, buffer, sizeof buffer)) > 0) {
-            pending_.append(buffer, static_cast<std::size_t>(n));
-            offset_ += n;
-        }
-        ::_close(fd);
+    capture_.Flush(10000);
+    {
+        std::lock_guard lock(lock_);
+        pending_ += captured_;
+        captured_.clear();
     }
     std::string out;
     out.swap(pending_);

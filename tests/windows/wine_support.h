@@ -4,8 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <string>
 
+#include "capture/trace_capture.h"
 #include "hex_bytes.h"
 #include "sim_frame.h"
 
@@ -29,8 +31,8 @@ double ProcessCpuMs();
 
 long ElapsedMs(std::chrono::steady_clock::time_point start);
 
-// Redirects file descriptor 1 into a temporary file, in text mode as a
-// program's standard output is, while alive.
+// Captures file descriptor 1, in text mode as a program's standard output
+// is, while alive.
 class StdoutCapture {
 public:
     StdoutCapture();
@@ -43,11 +45,10 @@ public:
     bool WaitFor(const std::string &needle, int timeout_ms);
 
 private:
-    std::string path_;
-    int saved_fd_ = -1;
-    int file_fd_ = -1;
-    long offset_ = 0;
+    std::mutex lock_;
+    std::string captured_;  // guarded by lock_
     std::string pending_;
+    zelkor::capture::TraceCapture capture_;
 };
 
 // The simulated reader behind the test's port.

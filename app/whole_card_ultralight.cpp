@@ -1,0 +1,119 @@
+// The whole-card page with a card of the UltraLight family: its pages read
+// and shown, saved, opened and compared. Key search, the sector map and
+// writing the card do not apply and are greyed out while such a card is shown.
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QSaveFile>
+
+#include "card/ultralight_card.h"
+#include "card/ultralight_formats.h"
+#include "message_service.h"
+#include "ultralight_page_view.h"
+#include "whole_card_dump_view.h"
+#include "whole_card_page.h"
+#include "whole_card_sector_map.h"
+
+namespace card = zelkor::card;
+
+namespace {
+
+QString NoteText(const card::UltraLightFileNote &note) {
+    QStringList pages;
+    for (int page : note.pages) pages << QString::number(page);
+    switch (note.warning) {
+    case card::UltraLightFileWarning::UnknownBytesWrittenAsZeros:
+        return QStringLiteral("页 %1 有未知字节，二进制文件无法标记，已写为 0").arg(pages.join(QStringLiteral("、")));
+    case card::UltraLightFileWarning::KnownPagesAfterUnreadDropped:
+        return QStringLiteral("页 %1 在未读出的页之后，此格式无法保存").arg(pages.join(QStringLiteral("、")));
+    case card::UltraLightFileWarning::IdentityAssumed:
+        return QStringLiteral("ATQA 或 SAK 未知，已写为此类卡的常用值 44 00 和 00");
+    }
+    return {};
+}
+
+}  // namespace
+
+CCardWorker::Continuation CWholeCardPage::ReadUltraLightOnWorker(card::CardLink &link, const card::CardIdentity &identity,
+                                                                 const CCardWorker::ProgressSink &sink, std::stop_token stop) {
+    std::optional<card::UltraLightRead> read = card::ReadUltraLight(link, identity, ProgressFor(sink, this), stop);
+    if (!read) return [this] { ShowStatus(QStringLiteral("卡片不回答第 0 页的读取")); };
+    return [this, read = std::move(*read)] { TakeUltraLight(read); };
+}
+
+void CWholeCardPage::TakeUltraLight(const card::UltraLightRead &read) {
+    QString text = QStringLiteral("%1：读出 %2 页，共 %3 页")
+                       .arg(CPageView::KindText(read.image.kind))
+                       .arg(read.image.KnownPageCount())
+                       .arg(read.image.page_count());
+    if (read.refused_pages)
+        text += QStringLiteral("（页 %1 起受密码保护，不可读）").arg(read.readable_pages);
+    if (!read.kind_certain) text += QStringLiteral("；无法确定卡片容量，可读 %1 页").arg(read.readable_pages);
+    if (read.cancelled) text = QStringLiteral("已停止：") + text;
+    if (read.card_lost) text += QStringLiteral("；卡片已离开读卡器");
+    ShowUltraLight(read.image);
+    ShowStatus(text);
+}
+
+void CWholeCardPage::ShowUltraLight(card::UltraLightImage image) {
+    m_image.reset();
+    m_ultralight = std::move(image);
+    m_pPageView->ShowImage(*m_ultralight);
+    m_pSectorMap->ShowKeys({});
+    ShowFamilyControls();
+}
+
+void CWholeCardPage::ShowFamilyControls() {
+    const bool pages = m_ultralight.has_value();
+    m_pDumpView->setVisible(!pages);
+    m_pPageView->setVisible(pages);
+    if (m_worker.busy()) return;
+    for (QWidget *control : std::initializer_list<QWidget *>{m_pSearch, m_pSectorMap, m_pWrite, m_pTrailers})
+        control->setEnabled(!pages);
+}
+
+void CWholeCardPage::SaveUltraLight(const QString &path) {
+    const QString caption = QStringLiteral("保存文件");
+    const std::optional<card::DumpFormat> format = card::FormatForPath(QFileInfo(path).fileName().toStdString());
+    if (!format || !card::FormatHoldsUltraLight(*format)) {
+        ShowError(this, QStringLiteral("不支持的文件类型：%1\nUltraLight 类卡片请使用 .nfc、.json、.bin 或 .mfd 文件")
+                            .arg(QFileInfo(path).fileName()),
+                  caption);
+        return;
+    }
+    std::vector<card::UltraLightFileNote> notes;
+    const std::string contents = card::WriteUltraLightDump(*m_ultralight, *format, &notes);
+    QSaveFile file(path);
+    const auto size = static_cast<qint64>(contents.size());
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents.data(), size) != size || !file.commit()) {
+        ShowError(this, QStringLiteral("无法保存文件：%1\n%2").arg(QDir::toNativeSeparators(path), file.errorString()), caption);
+        return;
+    }
+    QString text = QStringLiteral("已保存 %1").arg(QFileInfo(path).fileName());
+    if (!notes.empty()) {
+        QStringList lines;
+        for (const card::UltraLightFileNote &note : notes) lines << NoteText(note);
+        text += QStringLiteral("\n注意：") + lines.join(QLatin1Char('\n'));
+        MessageService::Instance().Show(this, text, caption, MessageService::Icon::Warning);
+    }
+    ShowStatus(text);
+}
+
+void CWholeCardPage::CompareUltraLight(const card::UltraLightImage &other, const QString &path) {
+    const card::UltraLightDifference difference = card::DiffUltraLight(*m_ultralight, other);
+    std::vector<int> pages;
+    QStringList numbers;
+    for (const card::PageDifference &page : difference.pages) {
+        pages.push_back(page.page);
+        numbers << QString::number(page.page);
+    }
+    m_pPageView->ShowDifferences(pages);
+    const QString name = QFileInfo(path).fileName();
+    QString text = difference.equal() ? QStringLiteral("与 %1 相同").arg(name)
+                                      : QStringLiteral("与 %1 比较：%2 页不同").arg(name).arg(pages.size());
+    if (!numbers.isEmpty()) text += QStringLiteral("：") + numbers.join(QStringLiteral("、"));
+    if (difference.kinds_differ) text += QStringLiteral("；卡片类型不同");
+    if (difference.uids_differ) text += QStringLiteral("；卡号不同");
+    ShowStatus(text);
+}

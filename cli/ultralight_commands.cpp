@@ -1,0 +1,334 @@
+#include "ultralight_commands.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "card/hex.h"
+#include "card/ultralight_card.h"
+#include "card/ultralight_formats.h"
+#include "dump_files.h"
+#include "progress_display.h"
+
+namespace zelkor::cli {
+namespace {
+
+using card::UltraLightStepReason;
+
+std::string ReasonText(UltraLightStepReason reason) {
+    switch (reason) {
+    case UltraLightStepReason::None: return "";
+    case UltraLightStepReason::UidPage: return "UID page, never written";
+    case UltraLightStepReason::LockBytes: return "UID check byte and lock bytes, never written";
+    case UltraLightStepReason::OneTimeProgrammable: return "one-time programmable page, never written";
+    case UltraLightStepReason::CapabilityContainer: return "capability container (one-time programmable), never written";
+    case UltraLightStepReason::DynamicLock: return "dynamic lock bytes, never written";
+    case UltraLightStepReason::Configuration: return "configuration page, never written";
+    case UltraLightStepReason::UnknownInFile: return "unknown in the file";
+    case UltraLightStepReason::PartlyKnownInFile: return "some of its bytes are unknown in the file";
+    case UltraLightStepReason::UnreadableOnCard: return "cannot be read on the card (password protected)";
+    case UltraLightStepReason::LockedSame: return "locked on the card, already holds these bytes";
+    case UltraLightStepReason::LockedOnCard: return "locked (read-only) on the card and holds other bytes";
+    case UltraLightStepReason::KindDiffers: return "the file is of another kind of card";
+    case UltraLightStepReason::UidDiffers: return "the card has another UID (--force writes anyway)";
+    }
+    return "";
+}
+
+std::string FailureText(card::PageFailureReason reason) {
+    switch (reason) {
+    case card::PageFailureReason::WriteRefused: return "the card refused the write";
+    case card::PageFailureReason::ReadBackFailed: return "written, but could not be read back";
+    case card::PageFailureReason::ReadBackDiffers: return "read back other bytes than written";
+    }
+    return "";
+}
+
+// "1-2, 6, 9-10".
+std::string PageRanges(const std::vector<int> &pages) {
+    std::string text;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t end = i;
+        while (end + 1 < pages.size() && pages[end + 1] == pages[end] + 1) ++end;
+        text += (text.empty() ? "" : ", ") + std::to_string(pages[i]);
+        if (end > i) text += "-" + std::to_string(pages[end]);
+        i = end + 1;
+    }
+    return text;
+}
+
+std::string NoteText(const card::UltraLightFileNote &note) {
+    const std::string pages = (note.pages.size() > 1 ? "pages " : "page ") + PageRanges(note.pages);
+    switch (note.warning) {
+    case card::UltraLightFileWarning::UnknownBytesWrittenAsZeros:
+        return pages + " hold unknown bytes: written as zeros (a raw dump cannot mark them)";
+    case card::UltraLightFileWarning::KnownPagesAfterUnreadDropped:
+        return pages + " follow an unknown page: the format keeps only the pages read up to the first unknown one";
+    case card::UltraLightFileWarning::IdentityAssumed:
+        return "ATQA or SAK unknown: written as the family's usual 44 00 and 00";
+    }
+    return "";
+}
+
+void SaveWithNotes(Program &program, const std::string &path, const card::UltraLightImage &image) {
+    std::vector<card::UltraLightFileNote> notes;
+    card::SaveUltraLightDump(path, image, &notes);
+    for (const auto &note : notes) program.Note(path + ": " + NoteText(note));
+}
+
+void RequireUltraLightFormat(const std::string &path) {
+    const auto format = card::FormatForPath(path);
+    if (!format) throw UsageError(path + ": unknown dump format (use .nfc .json .bin or .mfd)");
+    if (!card::FormatHoldsUltraLight(*format))
+        throw UsageError(path + ": a .mct file holds MIFARE Classic sectors only; use .nfc .json .bin or .mfd for the UltraLight family");
+}
+
+card::UltraLightRead ReadCard(Program &program, ReaderAccess &reader, const card::CardIdentity &identity) {
+    ProgressDisplay display(program.console());
+    auto read = card::ReadUltraLight(reader.link(), identity, display.Callback(), program.stop_token());
+    if (!read) throw CardError("the card does not answer a read of page 0");
+    return *read;
+}
+
+std::string KindText(const card::UltraLightRead &read) {
+    std::string text(card::UltraLightKindName(read.image.kind));
+    if (!read.kind_certain) text = "UltraLight family, at least " + text;
+    return text;
+}
+
+// What a read could not reach, for standard error.
+void NoteUnread(Program &program, const card::UltraLightRead &read) {
+    const int count = read.image.page_count();
+    if (read.refused_pages)
+        program.Note("pages " + std::to_string(read.readable_pages) + "-" + std::to_string(count - 1) +
+                     " cannot be read (password protected)");
+    if (read.card_lost) program.Note("the card left the field after page " + std::to_string(read.readable_pages - 1));
+    if (!read.kind_certain)
+        program.Note("the card's size could not be told: " + std::to_string(read.readable_pages) + " pages answered");
+}
+
+}  // namespace
+
+bool IsUltraLightCard(const card::CardIdentity &identity) { return identity.type_code == card::kUltraLightTypeCode; }
+
+int RunUltraLightInfo(Program &program, ReaderAccess &reader, const card::CardIdentity &identity) {
+    const card::UltraLightRead read = ReadCard(program, reader, identity);
+    const std::string uid = card::ToHex(read.image.uid);
+    auto hex = [](const auto &value) { return value ? card::ToHex(std::span(&*value, 1)) : std::string(); };
+    const std::string atqa = identity.atqa ? card::ToHex(*identity.atqa) : std::string("(not given by the reader)");
+    const std::string sak = identity.sak ? hex(identity.sak) : std::string("(not given by the reader)");
+    if (program.json()) {
+        nlohmann::json out = {{"type", "UltraLight"},
+                              {"type_code", identity.type_code},
+                              {"kind", card::UltraLightKindName(read.image.kind)},
+                              {"kind_certain", read.kind_certain},
+                              {"pages", read.image.page_count()},
+                              {"readable_pages", read.readable_pages},
+                              {"uid", uid},
+                              {"reader_serial", card::ToHex(identity.reader_serial)}};
+        out["atqa"] = identity.atqa ? nlohmann::json(card::ToHex(*identity.atqa)) : nlohmann::json();
+        out["sak"] = identity.sak ? nlohmann::json(hex(identity.sak)) : nlohmann::json();
+        program.Result(out.dump(2) + "\n");
+    } else {
+        program.Result("card:          " + KindText(read) + " (UltraLight family, type code " +
+                       std::to_string(identity.type_code) + ")\n" + "pages:         " +
+                       std::to_string(read.image.page_count()) + " (" + std::to_string(read.readable_pages) +
+                       " readable)\nUID:           " + uid + "\nATQA:          " + atqa + "\nSAK:           " + sak +
+                       "\nreader serial: " +
+                       (identity.reader_serial.empty() ? std::string("(not given)") : card::ToHex(identity.reader_serial)) +
+                       "\n");
+    }
+    NoteUnread(program, read);
+    return read.cancelled || read.card_lost ? kExitFailure : kExitSuccess;
+}
+
+int RunUltraLightDump(Program &program, ReaderAccess &reader, const card::CardIdentity &identity,
+                      const std::string &output) {
+    RequireUltraLightFormat(output);
+    const card::UltraLightRead read = ReadCard(program, reader, identity);
+    program.Note(KindText(read) + ", UID " + card::ToHex(read.image.uid));
+    NoteUnread(program, read);
+    SaveWithNotes(program, output, read.image);
+    program.Note("wrote " + output + ": " + std::to_string(read.image.KnownPageCount()) + " of " +
+                 std::to_string(read.image.page_count()) + " pages read" + (read.image.partial ? " (partial)" : ""));
+    if (program.json()) {
+        const nlohmann::json summary = {{"file", output},
+                                        {"uid", card::ToHex(read.image.uid)},
+                                        {"card", card::UltraLightKindName(read.image.kind)},
+                                        {"pages_read", read.image.KnownPageCount()},
+                                        {"pages", read.image.page_count()},
+                                        {"partial", read.image.partial}};
+        program.Result(summary.dump(2) + "\n");
+    }
+    return read.image.partial ? kExitFailure : kExitSuccess;
+}
+
+namespace {
+
+std::string PlanText(const card::UltraLightPlan &plan) {
+    std::string text;
+    std::vector<std::pair<std::string, std::vector<int>>> groups;
+    for (const auto &step : plan.steps) {
+        if (step.write) continue;
+        const std::string reason = ReasonText(step.reason);
+        if (step.page < 0) {
+            text += (step.fatal ? "FATAL: card: " : "note: ") + reason + "\n";
+            continue;
+        }
+        if (step.fatal) {
+            text += "FATAL: page " + std::to_string(step.page) + ": " + reason + "\n";
+            continue;
+        }
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto &g) { return g.first == reason; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {reason, {}});
+        group->second.push_back(step.page);
+    }
+    for (const auto &[reason, pages] : groups)
+        text += "skip: " + reason + (pages.size() > 1 ? " (pages " : " (page ") + PageRanges(pages) + ")\n";
+    return text + std::to_string(plan.WriteCount()) + " page(s) to write, " + std::to_string(plan.SkipCount()) + " to skip";
+}
+
+nlohmann::json PlanJson(const card::UltraLightPlan &plan) {
+    nlohmann::json steps = nlohmann::json::array();
+    for (const auto &step : plan.steps) {
+        nlohmann::json entry = {{"page", step.page}, {"action", step.write ? "write" : "skip"}, {"fatal", step.fatal}};
+        if (step.reason != UltraLightStepReason::None) entry["reason"] = ReasonText(step.reason);
+        steps.push_back(entry);
+    }
+    return steps;
+}
+
+}  // namespace
+
+int RunUltraLightRestore(Program &program, const card::UltraLightImage &file, const ReaderOptions &reader_options,
+                         const UltraLightRestoreOptions &options) {
+    if (options.trailers) program.Note("--trailers: the UltraLight family has no sector trailers; ignored");
+    ReaderAccess reader(reader_options);
+    const card::CardIdentity identity = reader.Identify();
+    if (!IsUltraLightCard(identity))
+        throw CardError("the file holds an " + std::string(card::UltraLightKindName(file.kind)) +
+                        " dump, but the card in the field is not of the UltraLight family (type code " +
+                        std::to_string(identity.type_code) + ")");
+    const card::UltraLightRead now = ReadCard(program, reader, identity);
+    program.Note(KindText(now) + ", UID " + card::ToHex(now.image.uid));
+    if (now.cancelled || now.card_lost) throw CardError("stopped before anything was written");
+
+    const card::UltraLightPlan plan = card::PlanUltraLightRestore(file, now.image, options.force);
+    program.Note(PlanText(plan));
+    nlohmann::json out = {{"plan", PlanJson(plan)}, {"dry_run", options.dry_run}};
+    if (plan.HasFatal()) {
+        program.Note("nothing written: the plan has fatal problems");
+        if (program.json()) program.Result(out.dump(2) + "\n");
+        return kExitFailure;
+    }
+    if (options.dry_run) {
+        if (program.json()) program.Result(out.dump(2) + "\n");
+        return kExitSuccess;
+    }
+    card::UltraLightRestoreReport report;
+    {
+        ProgressDisplay display(program.console());
+        report = card::RestoreUltraLight(reader.link(), plan, display.Callback(), program.stop_token());
+    }
+    for (const auto &failure : report.failures)
+        program.Note("page " + std::to_string(failure.page) + ": " + FailureText(failure.reason));
+    program.Note(std::to_string(report.written) + " page(s) written, " + std::to_string(report.skipped) + " skipped, " +
+                 std::to_string(report.verified) + " verified" + (report.cancelled ? " (stopped by the user)" : ""));
+    if (program.json()) {
+        nlohmann::json failures = nlohmann::json::array();
+        for (const auto &failure : report.failures)
+            failures.push_back({{"page", failure.page}, {"message", FailureText(failure.reason)}});
+        out["written"] = report.written;
+        out["skipped"] = report.skipped;
+        out["verified"] = report.verified;
+        out["failures"] = failures;
+        out["cancelled"] = report.cancelled;
+        program.Result(out.dump(2) + "\n");
+    }
+    return report.ok() ? kExitSuccess : kExitFailure;
+}
+
+namespace {
+
+std::string PageText(const card::UltraLightImage &image, int page) {
+    if (page >= image.page_count()) return "(no such page)";
+    std::string text;
+    for (int byte = 0; byte < card::kPageSize; ++byte) {
+        if (byte > 0) text += ' ';
+        text += image.ByteKnown(page, byte)
+                    ? card::ToHex(std::span(&image.pages[static_cast<std::size_t>(page)][static_cast<std::size_t>(byte)], 1))
+                    : "??";
+    }
+    return text;
+}
+
+std::string Markers(card::PageMask differing) {
+    std::string text;
+    for (int i = 0; i < card::kPageSize; ++i) text += std::string(i > 0 ? " " : "") + ((differing >> i & 1) != 0 ? "^^" : "  ");
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+int ReportDiff(Program &program, const card::UltraLightImage &a, const card::UltraLightImage &b) {
+    const card::UltraLightDifference diff = card::DiffUltraLight(a, b);
+    if (program.json()) {
+        nlohmann::json pages = nlohmann::json::array();
+        for (const auto &page : diff.pages) {
+            nlohmann::json bytes = nlohmann::json::array();
+            for (int i = 0; i < card::kPageSize; ++i) {
+                if ((page.differing >> i & 1) != 0) bytes.push_back(i);
+            }
+            pages.push_back({{"page", page.page}, {"a", PageText(a, page.page)}, {"b", PageText(b, page.page)},
+                             {"differing_bytes", bytes}});
+        }
+        program.Result(nlohmann::json{{"equal", diff.equal()}, {"kinds_differ", diff.kinds_differ},
+                                      {"uids_differ", diff.uids_differ}, {"pages", pages}}
+                           .dump(2) + "\n");
+    } else if (diff.equal()) {
+        program.Note("the dumps are equal");
+    } else {
+        std::string text;
+        if (diff.kinds_differ)
+            text += "card: " + std::string(card::UltraLightKindName(a.kind)) + " / " + std::string(card::UltraLightKindName(b.kind)) + "\n";
+        if (diff.uids_differ) text += "UID: " + card::ToHex(a.uid) + " / " + card::ToHex(b.uid) + "\n";
+        for (const auto &page : diff.pages) {
+            text += "page " + std::to_string(page.page) + "\n  < " + PageText(a, page.page) + "\n  > " +
+                    PageText(b, page.page) + "\n    " + Markers(page.differing) + "\n";
+        }
+        program.Result(text);
+        program.Note(std::to_string(diff.pages.size()) + " page(s) differ");
+    }
+    return diff.equal() ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+std::optional<int> DiffUltraLightFiles(Program &program, const std::string &first, const std::string &second) {
+    const auto a = card::LoadUltraLightDumpIfAny(first);
+    const auto b = card::LoadUltraLightDumpIfAny(second);
+    if (!a && !b) return std::nullopt;
+    if (a && b) return ReportDiff(program, *a, *b);
+    // One card of each family: they differ as a whole.
+    const card::CardImage classic = LoadDumpFile(a ? second : first);
+    const std::string ultralight(card::UltraLightKindName(a ? a->kind : b->kind));
+    const std::string other = "MIFARE Classic " + std::string(card::KindName(classic.kind));
+    if (program.json()) {
+        program.Result(nlohmann::json{{"equal", false}, {"kinds_differ", true}}.dump(2) + "\n");
+    } else {
+        program.Result("card: " + (a ? ultralight + " / " + other : other + " / " + ultralight) + "\n");
+    }
+    return kExitFailure;
+}
+
+std::optional<int> ConvertUltraLightFile(Program &program, const std::string &input, const std::string &output) {
+    const auto image = card::LoadUltraLightDumpIfAny(input);
+    if (!image) return std::nullopt;
+    RequireUltraLightFormat(output);
+    SaveWithNotes(program, output, *image);
+    program.Note("wrote " + output + " (" + std::string(card::UltraLightKindName(image->kind)) + ", " +
+                 std::to_string(image->KnownPageCount()) + " of " + std::to_string(image->page_count()) + " pages known" +
+                 (image->partial ? ", partial" : "") + ")");
+    return kExitSuccess;
+}
+
+}  // namespace zelkor::cli
