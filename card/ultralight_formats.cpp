@@ -412,12 +412,13 @@ bool IsUltraLightDump(std::string_view bytes, DumpFormat format) {
         // Every raw UltraLight dump is smaller than a 1K one; 320 bytes is a Mini.
         return bytes.size() % kPageSize == 0 && bytes.size() <= static_cast<std::size_t>(kMaxUltraLightPages) * kPageSize &&
                bytes.size() != kMiniDumpSize;
-    case DumpFormat::Mct: return false;
+    case DumpFormat::Mct:
+    case DumpFormat::Eml: return false;
     }
     return false;
 }
 
-bool FormatHoldsUltraLight(DumpFormat format) { return format != DumpFormat::Mct; }
+bool FormatHoldsUltraLight(DumpFormat format) { return format != DumpFormat::Mct && format != DumpFormat::Eml; }
 
 UltraLightImage ParseUltraLightDump(std::string_view bytes, DumpFormat format, std::string_view file_name) {
     switch (format) {
@@ -425,6 +426,7 @@ UltraLightImage ParseUltraLightDump(std::string_view bytes, DumpFormat format, s
     case DumpFormat::Json: return ReadJson(bytes, file_name);
     case DumpFormat::Bin: return ReadBin(bytes, file_name);
     case DumpFormat::Mct: break;
+    case DumpFormat::Eml: throw FileError(std::string(file_name), "a .eml file holds MIFARE Classic blocks only");
     }
     throw FileError(std::string(file_name), "a .mct file holds MIFARE Classic sectors only");
 }
@@ -436,7 +438,8 @@ std::string WriteUltraLightDump(const UltraLightImage &image, DumpFormat format,
     case DumpFormat::Flipper: return WriteFlipper(image, out);
     case DumpFormat::Json: return WriteJson(image);
     case DumpFormat::Bin: return WriteBin(image, out);
-    case DumpFormat::Mct: break;
+    case DumpFormat::Mct:
+    case DumpFormat::Eml: break;
     }
     return {};
 }
