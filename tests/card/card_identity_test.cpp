@@ -218,3 +218,37 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"RestoreCardRemoved", Work::Restore, Event::Remove, zc::Selection::NoCard},
                       HostileCase{"RestoreReaderUnplugged", Work::Restore, Event::Unplug, zc::Selection::ReaderGone}),
     [](const ::testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
+
+// A Mini is known by its UID like any other card: a restore stops when another
+// Mini answers the new selection, and nothing is written onto it.
+TEST_F(CardIdentityTest, MiniRestoreStopsWhenAnotherMiniIsSwappedIn) {
+    constexpr int kMiniBlocks = 20;
+    auto mini = std::make_shared<sim::MifareClassic>(sim::MifareClassic::Model::Mini, kFirstUid, kFirstKey, kFirstKey,
+                                                     sim::kTransportAccess);
+    other_ = std::make_shared<sim::MifareClassic>(sim::MifareClassic::Model::Mini, kOtherUid, kFirstKey, kFirstKey,
+                                                  sim::kTransportAccess);
+    model_->PutCard(mini);
+    const auto identity = link_->Identify();
+    ASSERT_TRUE(identity.has_value());
+    ASSERT_EQ(identity->kind, zc::CardKind::Mini);
+    const std::vector<zc::SectorKeys> keys(5, {kFirstKey, kFirstKey});
+    zc::CardImage now = zc::ReadCard(*link_, *identity, keys, {}, {});
+    ASSERT_FALSE(now.partial);
+    zc::CardImage file = now;
+    for (int block = 1; block < kMiniBlocks; ++block) {
+        if (block % 4 != 3) file.blocks[block].fill(0x5A);
+    }
+    const zc::RestorePlan plan = zc::PlanRestore(file, now, {});
+    ASSERT_FALSE(plan.HasFatal());
+
+    EventAfterWrites(Event::Swap, 5);
+    const zc::RestoreReport report = zc::Restore(*link_, plan, {}, {});
+    StoppedAfterEventMs();
+    ExpectLoss(report.lost, zc::Selection::OtherCard);
+    EXPECT_LT(report.written, plan.WriteCount());
+    for (int block : report.written_blocks) EXPECT_EQ(Raw(*mini, block), file.blocks[block]) << "block " << block;
+    for (int block = 1; block < kMiniBlocks; ++block) {
+        if (block % 4 == 3) continue;
+        EXPECT_EQ(Raw(*other_, block), sim::Block{}) << "block " << block;
+    }
+}
