@@ -280,7 +280,7 @@ TEST_F(UltraLightCardTest, RestoreWritesUserPagesOnlyAndReadsEachBack) {
     EXPECT_EQ(locked.steps[1 + 17].reason, zc::UltraLightStepReason::LockedSame);
 }
 
-TEST_F(UltraLightCardTest, WorkStopsWhenAnotherCardOrNoneAnswersTheNewSelection) {
+TEST_F(UltraLightCardTest, RestoreStopsWhenAnotherCardAnswersTheNewSelection) {
     using Model = sim::UltraLight::Model;
     const auto source = sim::MakeDemoUltraLight(Model::Ntag213);
     zc::UltraLightImage file = Read(source).image;
