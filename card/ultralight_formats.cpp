@@ -445,10 +445,11 @@ std::string WriteUltraLightDump(const UltraLightImage &image, DumpFormat format,
 }
 
 std::optional<UltraLightImage> LoadUltraLightDumpIfAny(const std::string &path) {
-    const auto format = FormatForPath(path);
-    if (!format) throw FileError(path, "unknown dump format: use .mct, .bin, .mfd, .json or .nfc");
     const std::string bytes = ReadWholeFile(path);
-    if (!IsUltraLightDump(bytes, *format)) return std::nullopt;
+    // A name that gives no format leaves it to the contents.
+    auto format = FormatForPath(path);
+    if (!format) format = FormatOfContents(bytes);
+    if (!format || !IsUltraLightDump(bytes, *format)) return std::nullopt;
     return ParseUltraLightDump(bytes, *format, path);
 }
 
