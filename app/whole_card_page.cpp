@@ -380,7 +380,7 @@ void CWholeCardPage::TakeKeys(const card::CardIdentity &identity, const card::Ke
                        .arg(2 * static_cast<int>(result.keys.size()))
                        .arg(result.authentications);
     if (result.cancelled) text = QStringLiteral("已停止：") + text;
-    if (result.card_lost) text += QStringLiteral("；卡片已离开读卡器");
+    if (result.lost) text = QStringLiteral("已停止：%1；").arg(CardLossWords(*result.lost, identity.uid)) + text;
     ShowStatus(text);
 }
 
@@ -401,7 +401,21 @@ void CWholeCardPage::OnReadCard() {
         // Keys found before are tried first, so each sector costs one try
         // when they still fit, and a card whose keys changed is still read.
         const card::KeySearchResult keys = card::SearchKeys(*link, *identity->kind, dictionary, ProgressFor(sink, this), stop);
-        card::CardImage image = card::ReadCard(*link, *identity, keys.keys, ProgressFor(sink, this), stop);
+        std::optional<card::Reselection> lost = keys.lost;
+        card::CardImage image = card::CardImage::Blank(*identity->kind);
+        if (!lost) image = card::ReadCard(*link, *identity, keys.keys, ProgressFor(sink, this), stop, &lost);
+        if (lost) {
+            // What was read belongs to the card the work started on; nothing of the other is kept.
+            if (keys.lost) image.keys = keys.keys;
+            image.uid = identity->uid;
+            image.partial = true;
+            const QString why = CardLossWords(*lost, identity->uid);
+            return [this, image = std::move(image), why]() mutable {
+                TakeDump(std::move(image), false);
+                ShowStatus(QStringLiteral("已停止：%1；只保留了开始时那张卡读出的数据").arg(why));
+                ShowError(this, QStringLiteral("已停止：%1。\n只保留了开始时那张卡读出的数据。").arg(why), QStringLiteral("读整卡"));
+            };
+        }
         return [this, image = std::move(image), cancelled = stop.stop_requested()]() mutable {
             TakeDump(std::move(image), cancelled);
         };
@@ -446,7 +460,16 @@ void CWholeCardPage::OnWriteCard() {
         if (!identity || !identity->kind) return [this, identity] { ShowNoCard(identity); };
         const card::KeySearchResult keys = card::SearchKeys(*link, *identity->kind, dictionary, ProgressFor(sink, this), stop);
         if (keys.cancelled) return [this] { ShowStatus(QStringLiteral("已停止：没有写入任何数据")); };
-        card::CardImage card_now = card::ReadCard(*link, *identity, keys.keys, ProgressFor(sink, this), stop);
+        std::optional<card::Reselection> lost = keys.lost;
+        card::CardImage card_now = card::CardImage::Blank(*identity->kind);
+        if (!lost) card_now = card::ReadCard(*link, *identity, keys.keys, ProgressFor(sink, this), stop, &lost);
+        if (lost) {
+            const QString text = QStringLiteral("已停止：%1；没有写入任何数据").arg(CardLossWords(*lost, identity->uid));
+            return [this, text] {
+                ShowStatus(text);
+                ShowError(this, text, QStringLiteral("写整卡"));
+            };
+        }
         if (stop.stop_requested()) return [this] { ShowStatus(QStringLiteral("已停止：没有写入任何数据")); };
         return [this, card_now = std::move(card_now)] { ConfirmRestore(card_now); };
     });
@@ -504,13 +527,24 @@ void CWholeCardPage::StartRestore(const card::RestorePlan &plan, const std::vect
                 ShowError(this, QStringLiteral("卡片已经更换或离开读卡器，没有写入任何数据"), QStringLiteral("写整卡"));
             };
         const card::RestoreReport report = card::Restore(*link, plan, ProgressFor(sink, this), stop);
-        return [this, report] { ReportRestore(report); };
+        return [this, report, uid] { ReportRestore(report, uid); };
     });
 }
 
-void CWholeCardPage::ReportRestore(const card::RestoreReport &report) {
+void CWholeCardPage::ReportRestore(const card::RestoreReport &report, const std::vector<std::uint8_t> &uid) {
     QString text = QStringLiteral("写入 %1 块，校验通过 %2 块，跳过 %3 块").arg(report.written).arg(report.verified).arg(report.skipped);
     if (report.cancelled) text = QStringLiteral("已停止：") + text;
+    if (report.lost) {
+        QList<int> written(report.written_blocks.begin(), report.written_blocks.end());
+        std::sort(written.begin(), written.end());
+        const QString right = QString::fromStdString(card::ToHex(uid));
+        text = QStringLiteral("已停止：%1。\n").arg(CardLossWords(*report.lost, uid)) +
+               (written.isEmpty() ? QStringLiteral("卡片 %1 上没有写入任何数据").arg(right)
+                                  : QStringLiteral("已写入卡片 %1 的块：%2").arg(right, BlockRanges(written)));
+        if (report.lost->outcome == card::Selection::OtherCard)
+            text += QStringLiteral("；另一张卡（卡号 %1）上没有写入任何数据").arg(QString::fromStdString(card::ToHex(report.lost->uid)));
+        text += QStringLiteral("。\n") + QStringLiteral("写入 %1 块，校验通过 %2 块，跳过 %3 块").arg(report.written).arg(report.verified).arg(report.skipped);
+    }
     for (const card::BlockFailure &failure : report.failures)
         text += QStringLiteral("\n块 %1：%2").arg(failure.block).arg(ToolkitWords(failure.message));
     ShowStatus(text);

@@ -98,7 +98,7 @@ private:
     void ConfirmRestore(const zelkor::card::CardImage &card_now);
     bool OperatorConfirms(const zelkor::card::RestorePlan &careful, const zelkor::card::RestorePlan &forced);
     void StartRestore(const zelkor::card::RestorePlan &plan, const std::vector<std::uint8_t> &uid);
-    void ReportRestore(const zelkor::card::RestoreReport &report);
+    void ReportRestore(const zelkor::card::RestoreReport &report, const std::vector<std::uint8_t> &uid);
 
     void ShowImage(zelkor::card::CardImage image);
     // A file of the UltraLight family goes into `pages` instead.

@@ -142,6 +142,33 @@ QString ToolkitWords(const std::string &reason) {
         .replace(QStringLiteral("never"), QStringLiteral("从不"));
 }
 
+namespace {
+
+QString UidText(const std::vector<std::uint8_t> &uid) { return QString::fromStdString(card::ToHex(uid)); }
+
+QString StepWords(const card::RestoreStep &step) {
+    switch (step.code) {
+    case card::StepCode::UidUnknown:
+        return QStringLiteral("文件中没有卡号（没有厂商块），无法确认它是卡片 %1 的数据").arg(UidText(step.uid)) +
+               (step.forced ? QStringLiteral("（已确认写入）") : QString());
+    case card::StepCode::Text: break;
+    }
+    return ToolkitWords(step.reason);
+}
+
+}  // namespace
+
+QString CardLossWords(const card::Reselection &found, const std::vector<std::uint8_t> &uid) {
+    switch (found.outcome) {
+    case card::Selection::OtherCard:
+        return QStringLiteral("读卡器上换成了另一张卡（卡号 %1），不是开始时的卡片 %2").arg(UidText(found.uid), UidText(uid));
+    case card::Selection::NoCard: return QStringLiteral("卡片 %1 已离开读卡器").arg(UidText(uid));
+    case card::Selection::ReaderGone: return QStringLiteral("读卡器没有应答（已拔出或断电）");
+    case card::Selection::SameCard: break;
+    }
+    return QString();
+}
+
 QString RestorePlanText(const card::RestorePlan &plan) {
     QList<int> written;
     QStringList card_notes;
@@ -158,7 +185,7 @@ QString RestorePlanText(const card::RestorePlan &plan) {
         groups.push_back({reason, {block}});
     };
     for (const card::RestoreStep &step : plan.steps) {
-        const QString reason = ToolkitWords(step.reason);
+        const QString reason = StepWords(step);
         if (step.block < 0) {
             card_notes << (step.fatal ? QStringLiteral("错误：") : QStringLiteral("注意：")) + reason;
         } else if (step.action == card::StepAction::Write) {

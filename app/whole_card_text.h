@@ -10,6 +10,7 @@
 
 #include "card/access_conditions.h"
 #include "card/card_image.h"
+#include "card/card_link.h"
 #include "card/restore.h"
 #include "card/value_block.h"
 
@@ -28,6 +29,9 @@ QString ValueBlockToolTip(int block, const zelkor::card::ValueBlockInfo &info);
 // A message of the card toolkit (a reason in the restore plan, a restore
 // failure, a warning on saving), in words.
 QString ToolkitWords(const std::string &reason);
+// Why card work stopped when a new selection did not find the card with
+// `uid`: another card, no card, or no reader.
+QString CardLossWords(const zelkor::card::Reselection &found, const std::vector<std::uint8_t> &uid);
 // Lists the plan for the operator: what will be written and what is skipped
 // and why, grouped by reason.
 QString RestorePlanText(const zelkor::card::RestorePlan &plan);

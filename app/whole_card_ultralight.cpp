@@ -11,6 +11,7 @@
 #include "message_service.h"
 #include "ultralight_page_view.h"
 #include "whole_card_dump_view.h"
+#include "whole_card_text.h"
 #include "whole_card_page.h"
 #include "whole_card_sector_map.h"
 
@@ -50,7 +51,7 @@ void CWholeCardPage::TakeUltraLight(const card::UltraLightRead &read) {
         text += QStringLiteral("（页 %1 起受密码保护，不可读）").arg(read.readable_pages);
     if (!read.kind_certain) text += QStringLiteral("；无法确定卡片容量，可读 %1 页").arg(read.readable_pages);
     if (read.cancelled) text = QStringLiteral("已停止：") + text;
-    if (read.card_lost) text += QStringLiteral("；卡片已离开读卡器");
+    if (read.lost) text += QStringLiteral("；已停止：%1").arg(CardLossWords(*read.lost, read.image.uid));
     ShowUltraLight(read.image);
     ShowStatus(text);
 }

@@ -19,16 +19,20 @@ public:
         : link_(link), image_(image), progress_(progress) {}
 
     void ReadSector(int sector) {
-        const SectorKeys &keys = image_.keys[static_cast<std::size_t>(sector)];
+        const SectorKeys keys = image_.keys[static_cast<std::size_t>(sector)];
         if (!keys.a && !keys.b) {
             image_.partial = true;
             return;
         }
         const std::optional<DecodedAccess> access = ReadTrailer(sector);
-        for (int block = FirstBlock(sector); block < TrailerBlock(sector); ++block) {
+        for (int block = FirstBlock(sector); block < TrailerBlock(sector) && !lost_; ++block) {
             if (!ReadDataBlock(sector, block, access)) image_.partial = true;
         }
+        if (!lost_ && !just_selected_) Reselect();
+        if (lost_) Forget(sector, keys);
     }
+
+    const std::optional<Reselection> &lost() const { return lost_; }
 
     void Report(int sector) {
         if (progress_) progress_(Progress{"dump", sector + 1, image_.sector_count(), sector, authentications_, {}});
@@ -40,8 +44,9 @@ private:
     bool Authenticate(int sector, KeyType type) {
         if (session_sector_ == sector && session_type_ == type) return true;
         const auto &key = KeysOf(sector).Of(type);
-        if (!key || Refused(sector, type)) return false;
+        if (lost_ || !key || Refused(sector, type)) return false;
         ++authentications_;
+        just_selected_ = false;
         if (link_.Authenticate(sector, type, *key)) {
             session_sector_ = sector;
             session_type_ = type;
@@ -62,10 +67,25 @@ private:
     // A failed or refused command leaves the card out of its session.
     void Recover() {
         session_sector_ = -1;
-        link_.Reselect();
+        Reselect();
+    }
+
+    void Reselect() {
+        Reselection selection = link_.Reselect();
+        just_selected_ = static_cast<bool>(selection);
+        if (!selection) lost_ = std::move(selection);
+    }
+
+    // What was read of a sector since the card was last confirmed.
+    void Forget(int sector, const SectorKeys &keys_before) {
+        for (int block = FirstBlock(sector); block <= TrailerBlock(sector); ++block) image_.ForgetBlock(block);
+        image_.keys[static_cast<std::size_t>(sector)] = keys_before;
+        image_.partial = true;
     }
 
     std::optional<Block> Read(int block) {
+        if (lost_) return std::nullopt;
+        just_selected_ = false;
         auto data = link_.ReadBlock(block);
         if (!data) Recover();
         return data;
@@ -124,12 +144,14 @@ private:
     int refused_sector_ = -1;  // the sector of the keys the card refused
     std::array<bool, 2> refused_{};  // by KeyType
     int authentications_ = 0;
+    bool just_selected_ = true;  // nothing sent since the card was selected as the same one
+    std::optional<Reselection> lost_;
 };
 
 }  // namespace
 
 CardImage ReadCard(CardLink &link, const CardIdentity &identity, std::span<const SectorKeys> keys,
-                   const ProgressFn &progress, std::stop_token stop) {
+                   const ProgressFn &progress, std::stop_token stop, std::optional<Reselection> *lost) {
     CardImage image = CardImage::Blank(identity.kind.value_or(CardKind::Classic1K));
     image.uid = identity.uid;
     if (!identity.kind) {  // not a MIFARE Classic card: nothing to read
@@ -146,8 +168,10 @@ CardImage ReadCard(CardLink &link, const CardIdentity &identity, std::span<const
             break;
         }
         reader.ReadSector(sector);
+        if (reader.lost()) break;
         reader.Report(sector);
     }
+    if (lost != nullptr) *lost = reader.lost();
     image.FillTrailerKeys();
     return image;
 }

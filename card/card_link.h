@@ -24,6 +24,21 @@ struct CardIdentity {
     std::vector<std::uint8_t> reader_serial;
 };
 
+// What a new selection of the card found, compared with the card Identify()
+// named last.
+enum class Selection {
+    SameCard,    // the card the work started on
+    OtherCard,   // another card answered (`uid` names it)
+    NoCard,      // the reader answered, no card did
+    ReaderGone,  // the reader did not answer at all: unplugged or off
+};
+
+struct Reselection {
+    Selection outcome = Selection::NoCard;
+    std::vector<std::uint8_t> uid;  // the card that answered, if any
+    explicit operator bool() const { return outcome == Selection::SameCard; }
+};
+
 class CardLink {
 public:
     virtual ~CardLink() = default;
@@ -31,8 +46,12 @@ public:
     // Finds and selects the card and names it; nothing when no card answers.
     virtual std::optional<CardIdentity> Identify() = 0;
     // Selects the card again after it dropped out of its session (a failed
-    // authentication or a refused command leaves a card idle).
-    virtual bool Reselect() = 0;
+    // authentication or a refused command leaves a card idle) and says
+    // whether it is still the card Identify() named. After a command the
+    // reader did not answer (or left its answer unfinished) it sends nothing
+    // and answers ReaderGone:
+    // another wait would only delay the news by seconds.
+    virtual Reselection Reselect() = 0;
 
     // Authenticates the sector with one of its keys. After a failure the card
     // is out of its session until Reselect().

@@ -167,10 +167,13 @@ CardImage ReadFlipper(std::string_view text, std::string_view file) {
     const FlipperLines lines = SplitFlipper(text, reader);
     CardImage image = CardImage::Blank(KindOfFlipper(lines, reader));
     ReadIdentity(lines, reader, image);
+    std::map<int, int> first_line;  // block -> line
     for (const auto &[block, entry] : lines.blocks) {
         reader.line = entry.second;
         if (block >= image.block_count())
             reader.Fail("block " + std::to_string(block) + " beyond a " + std::string(KindName(image.kind)) + " card");
+        if (const auto [it, inserted] = first_line.emplace(block, entry.second); !inserted)
+            reader.Fail("block " + std::to_string(block) + " appears twice (first on line " + std::to_string(it->second) + ")");
         image.SetBlock(block, entry.first.data, entry.first.mask);
     }
     image.TakeKeysFromTrailers();

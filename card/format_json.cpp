@@ -2,6 +2,7 @@
 // "SectorKeys"}. Reading takes the file types mfcard, "mfc v2" and "mfc v3".
 #include <algorithm>
 #include <charconv>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
@@ -43,6 +44,16 @@ int BlockIndex(const JsonReader &reader, const std::string &name, const std::str
     return block;
 }
 
+// The key bytes of a sector's trailer, when all six are known.
+std::optional<Key> TrailerKey(const CardImage &image, int sector, KeyType type) {
+    const auto trailer = static_cast<std::size_t>(TrailerBlock(sector));
+    const ByteMask mask = type == KeyType::A ? kKeyAMask : kKeyBMask;
+    if ((image.known_mask[trailer] & mask) != mask) return std::nullopt;
+    Key key{};
+    std::copy_n(image.blocks[trailer].begin() + (type == KeyType::A ? 0 : 10), key.size(), key.begin());
+    return key;
+}
+
 void ReadSectorKeys(const JsonReader &reader, const Json &root, CardImage &image) {
     if (!root.contains("SectorKeys")) return;
     const Json &all = reader.Object(root.at("SectorKeys"), "/SectorKeys");
@@ -56,7 +67,14 @@ void ReadSectorKeys(const JsonReader &reader, const Json &root, CardImage &image
         SectorKeys &keys = image.keys[static_cast<std::size_t>(sector)];
         for (const KeyType type : {KeyType::A, KeyType::B}) {
             const std::string field = std::string("Key") + KeyLetter(type);
-            if (auto key = reader.OptionalKey(entry, field, path)) keys.Of(type) = key;
+            const auto key = reader.OptionalKey(entry, field, path);
+            if (!key) continue;
+            if (const auto in_trailer = TrailerKey(image, sector, type); in_trailer && *in_trailer != *key) {
+                reader.Fail(path + "/" + field, "key " + std::string(1, KeyLetter(type)) + " " + KeyToHex(*key) +
+                                                    " differs from the one in the trailer, /blocks/" +
+                                                    std::to_string(TrailerBlock(sector)) + ": " + KeyToHex(*in_trailer));
+            }
+            keys.Of(type) = key;
         }
         if (auto access = HexField(reader, entry, "AccessConditions", path, 4)) {
             const int trailer = TrailerBlock(sector);
@@ -100,10 +118,13 @@ CardImage ReadJson(std::string_view text, std::string_view file) {
     CardImage identity;
     ReadCardSection(reader, root, identity);
     std::vector<std::pair<int, MaskedBlock>> parsed;
+    std::map<int, std::string> seen;  // block -> its name in the file
     int highest = 0;
     for (const auto &[name, value] : blocks.items()) {
         const std::string path = "/blocks/" + name;
         const int block = BlockIndex(reader, name, path);
+        if (const auto [it, inserted] = seen.emplace(block, name); !inserted)
+            reader.Fail(path, "block " + std::to_string(block) + " appears twice (also as /blocks/" + it->second + ")");
         const auto masked = ParseMaskedBlock(reader.String(value, path), '-');
         if (!masked) reader.Fail(path, "expected 32 hexadecimal digits ('-' for unknown)");
         parsed.emplace_back(block, *masked);

@@ -1,15 +1,61 @@
 #include "card/json_support.h"
 
 #include <algorithm>
+#include <set>
+#include <vector>
 
 #include "card/dump_formats.h"
 #include "card/hex.h"
 
 namespace zelkor::card::detail {
 
+namespace {
+
+// Refuses a name that appears twice in one object, which the parser would
+// otherwise settle silently by keeping the last value.
+class DuplicateNameCheck {
+public:
+    explicit DuplicateNameCheck(const JsonReader &reader) : reader_(reader) {}
+
+    bool operator()(int, nlohmann::json::parse_event_t event, const JsonReader::Json &parsed) {
+        using Event = nlohmann::json::parse_event_t;
+        switch (event) {
+        case Event::object_start: open_.push_back({}); break;
+        case Event::object_end: open_.pop_back(); break;
+        case Event::key: {
+            const auto name = parsed.get<std::string>();
+            if (open_.empty()) break;
+            Level &level = open_.back();
+            level.name = name;
+            if (!level.names.insert(name).second) reader_.Fail(Path(), "'" + name + "' appears twice");
+            break;
+        }
+        default: break;
+        }
+        return true;
+    }
+
+private:
+    struct Level {
+        std::set<std::string> names;
+        std::string name;  // the member being read
+    };
+
+    std::string Path() const {
+        std::string path;
+        for (const Level &level : open_) path += "/" + level.name;
+        return path;
+    }
+
+    const JsonReader &reader_;
+    std::vector<Level> open_;
+};
+
+}  // namespace
+
 JsonReader::Json JsonReader::Parse(std::string_view text) const {
     try {
-        return Json::parse(text.begin(), text.end());
+        return Json::parse(text.begin(), text.end(), DuplicateNameCheck(*this));
     } catch (const nlohmann::json::parse_error &error) {
         const auto offset = std::min<std::size_t>(error.byte, text.size());
         const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));

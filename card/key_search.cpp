@@ -31,11 +31,15 @@ public:
           hints_(hints.begin(), hints.end()) {
         result_.keys.assign(static_cast<std::size_t>(SectorCount(kind)), SectorKeys{});
         for (std::size_t s = 0; s < known.size() && s < result_.keys.size(); ++s) result_.keys[s] = known[s];
+        confirmed_ = result_.keys;
         found_ = KeysOfMap(result_.keys);
     }
 
     KeySearchResult Run() {
         for (int sector = 0; sector < static_cast<int>(result_.keys.size()) && !Stopped(); ++sector) SearchSector(sector);
+        // Keys found since the last selection count once the card is known
+        // to be the same one.
+        if (sent_since_selection_ && !result_.card_lost) Reselect();
         result_.complete = !result_.cancelled && !result_.card_lost;
         for (const SectorKeys &k : result_.keys) result_.complete = result_.complete && k.Complete();
         return result_;
@@ -84,6 +88,7 @@ private:
 
     bool Try(int sector, KeyType type, const Key &key) {
         ++result_.authentications;
+        sent_since_selection_ = true;
         if (link_.Authenticate(sector, type, key)) return true;
         Reselect();
         return false;
@@ -92,7 +97,16 @@ private:
     // A failed or refused command leaves the card out of its session.
     void Reselect() {
         ++result_.reselects;
-        if (!link_.Reselect()) result_.card_lost = true;
+        Reselection selection = link_.Reselect();
+        sent_since_selection_ = !selection;
+        if (selection) {
+            confirmed_ = result_.keys;
+            return;
+        }
+        // What was found since the last selection may be the other card's.
+        result_.keys = confirmed_;
+        result_.card_lost = true;
+        result_.lost = std::move(selection);
     }
 
     void Found(int sector, KeyType type, const Key &key) {
@@ -106,6 +120,7 @@ private:
         if (Stopped()) return;
         trailer_read_in_ = sector;
         if (!authenticated && !Try(sector, KeyType::A, *KeysOf(sector).a)) return;
+        sent_since_selection_ = true;
         const auto trailer = link_.ReadBlock(TrailerBlock(sector));
         if (!trailer) {
             Reselect();
@@ -135,6 +150,8 @@ private:
     std::stop_token stop_;
     std::vector<SectorKeys> hints_;
     std::vector<Key> found_;
+    std::vector<SectorKeys> confirmed_;  // the keys when a selection last found the same card
+    bool sent_since_selection_ = false;
     int trailer_read_in_ = -1;  // the sector whose trailer was read last
     KeySearchResult result_;
 };

@@ -1,5 +1,9 @@
 // Key search: which keys open each sector, for key A and key B.
 //
+// Every new selection (after each failed authentication, and once at the
+// end) must find the card the search started on, the one the link
+// identified; keys found since the last selection are kept only when it does.
+//
 // Strategy: a key found anywhere is tried first on every other sector; where
 // the access bits let key A read key B out of the trailer, key B is read
 // rather than searched; the card is selected again after every failed
@@ -7,6 +11,7 @@
 // both keys are known.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <vector>
@@ -21,7 +26,10 @@ struct KeySearchResult {
     std::vector<SectorKeys> keys;  // one entry per sector
     bool complete = false;   // both keys of every sector known
     bool cancelled = false;  // stopped through the stop token
-    bool card_lost = false;  // the card could not be selected again
+    bool card_lost = false;  // the card could not be selected again: see `lost`
+    // What a new selection found instead of the card the search started on.
+    // Keys found since the selection before are left out: they may be another card's.
+    std::optional<Reselection> lost;
     int authentications = 0;
     int reselects = 0;
     int keys_read_from_trailers = 0;

@@ -17,6 +17,13 @@ constexpr std::size_t kAnswerBufferSize = 1024;
 constexpr std::size_t kDataStart = 7;  // answer bytes: 55 55 00 00 len len status data... checksum
 constexpr int kMaxApdu = 89;
 
+// 55 55 00 00, two length bytes, then that many: a reader that is still
+// there finishes every answer it starts.
+bool IsWholeAnswer(const unsigned char *answer, int length) {
+    constexpr int kHeader = 6;
+    return length > kHeader && length == kHeader + (answer[4] << 8 | answer[5]);
+}
+
 int OffsetInSector(int block) { return block - FirstBlock(SectorOfBlock(block)); }
 
 // The library keeps one session per process and opening another closes the
@@ -64,7 +71,9 @@ int ReaderCardLink::Count(int result) {
     unsigned char buffer[kAnswerBufferSize];
     ++counters_.exchanges;
     counters_.wire_bytes += GetReaderSendCmd(buffer);
-    counters_.wire_bytes += GetReaderRecvData(buffer);
+    const int received = GetReaderRecvData(buffer);
+    counters_.wire_bytes += received;
+    answered_ = IsWholeAnswer(buffer, received);
     return result;
 }
 
@@ -95,14 +104,35 @@ std::optional<CardIdentity> ReaderCardLink::Identify() {
     if (Count(GetReaderId(serial, &length)) == 1 && length > 0)
         identity.reader_serial.assign(serial, serial + std::min(length, static_cast<int>(sizeof serial)));
     type_code_ = identity.kind ? info.card_type : type_code_;
+    identified_uid_ = identity.uid;
     return identity;
 }
 
-bool ReaderCardLink::Reselect() {
+std::vector<std::uint8_t> ReaderCardLink::SelectedUid(bool after_combined_search) {
+    const std::size_t size = identified_uid_.empty() ? 4 : identified_uid_.size();
+    if (after_combined_search) {
+        const auto data = LastAnswerData();
+        if (data.size() >= 1 + size) return {data.begin() + 1, data.begin() + 1 + static_cast<std::ptrdiff_t>(size)};
+    }
+    card_info info{};
+    if (Count(GetCardInfo(&info)) != 1) return {};
+    return {info.uid, info.uid + std::min(size, sizeof info.uid)};
+}
+
+Reselection ReaderCardLink::Compared(std::vector<std::uint8_t> uid) const {
+    if (uid.empty()) return {answered_ ? Selection::NoCard : Selection::ReaderGone, {}};
+    const bool same = identified_uid_.empty() || uid == identified_uid_;
+    return {same ? Selection::SameCard : Selection::OtherCard, std::move(uid)};
+}
+
+Reselection ReaderCardLink::Reselect() {
     ++counters_.reselects;
-    if (Count(ComposeFindCard()) == 1) return true;
+    if (!answered_) return {Selection::ReaderGone, {}};
+    if (Count(ComposeFindCard()) == 1) return Compared(SelectedUid(true));
+    if (!answered_) return {Selection::ReaderGone, {}};
     // A card halted earlier answers only the wake-up request.
-    return Count(WakeUp()) != 0 && Count(SelectCard(kSelectCode)) == 1;
+    if (Count(WakeUp()) != 0 && Count(SelectCard(kSelectCode)) == 1) return Compared(SelectedUid(false));
+    return Compared({});
 }
 
 bool ReaderCardLink::Authenticate(int sector, KeyType type, const Key &key) {

@@ -55,7 +55,7 @@ public:
     explicit ReaderCardLink(SessionOpenedElsewhere) {}
 
     std::optional<CardIdentity> Identify() override;
-    bool Reselect() override;
+    Reselection Reselect() override;
     bool Authenticate(int sector, KeyType type, const Key &key) override;
     std::optional<Block> ReadBlock(int block) override;
     bool WriteBlock(int block, const Block &data) override;
@@ -76,8 +76,14 @@ private:
     // Adds the last exchange's bytes to the counters; passes `result` on.
     int Count(int result);
     std::vector<std::uint8_t> LastAnswerData();
+    // The UID of the card just selected: from the combined search's answer
+    // (type byte, UID, SAK) when it holds one, otherwise asked for.
+    std::vector<std::uint8_t> SelectedUid(bool after_combined_search);
+    Reselection Compared(std::vector<std::uint8_t> uid) const;
 
     int type_code_ = 11;
+    std::vector<std::uint8_t> identified_uid_;  // the card Identify() named
+    bool answered_ = true;  // the last exchange had an answer of any kind
     LinkCounters counters_;
 };
 

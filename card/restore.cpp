@@ -29,12 +29,14 @@ public:
             return !IsTrailer(a->block) && IsTrailer(b->block);
         });
         for (std::size_t i = 0; i < writes.size(); ++i) {
-            if (stop.stop_requested()) {
-                report_.cancelled = true;
+            const RestoreStep &step = *writes[i];
+            const bool new_sector = i == 0 || SectorOfBlock(writes[i - 1]->block) != SectorOfBlock(step.block);
+            if (!stop.stop_requested() && !report_.lost && (new_sector || IsTrailer(step.block))) ConfirmCard();
+            if (stop.stop_requested() || report_.lost) {
+                report_.cancelled = !report_.lost;
                 report_.skipped += static_cast<int>(writes.size() - i);
                 break;
             }
-            const RestoreStep &step = *writes[i];
             if (IsTrailer(step.block)) {
                 WriteTrailer(step);
             } else {
@@ -43,6 +45,7 @@ public:
             if (progress_)
                 progress_(Progress{"restore", static_cast<int>(i + 1), static_cast<int>(writes.size()), SectorOfBlock(step.block), authentications_, {}});
         }
+        if (!report_.lost && !report_.cancelled && !writes.empty()) ConfirmCard();
         return report_;
     }
 
@@ -52,15 +55,42 @@ private:
         return plan_.card_keys[static_cast<std::size_t>(sector)].Of(type);
     }
 
-    void Fail(int block, std::string message) {
+    // `write_sent`: the block may have changed on the card.
+    void Fail(int block, std::string message, bool write_sent = true) {
         report_.failures.push_back({block, std::move(message)});
+        Reselect();  // a refused command leaves the card out of its session
+        // A card or reader that is gone explains a refused authentication
+        // better than the refusal does: the block counts as not written,
+        // like those after it.
+        if (report_.lost && !write_sent) {
+            report_.failures.pop_back();
+            ++report_.skipped;
+        }
+    }
+
+    // A new selection that must find the card the plan was made for; nothing
+    // is sent after it finds another card or none.
+    void Reselect() {
         session_sector_ = -1;
-        link_.Reselect();  // a refused command leaves the card out of its session
+        Reselection selection = link_.Reselect();
+        just_selected_ = static_cast<bool>(selection);
+        if (!selection) report_.lost = std::move(selection);
+    }
+
+    void ConfirmCard() {
+        if (!just_selected_) Reselect();
+    }
+
+    void Written(int block) {
+        ++report_.written;
+        report_.written_blocks.push_back(block);
+        just_selected_ = false;
     }
 
     bool Authenticate(int sector, KeyType type, const Key &key) {
         if (session_sector_ == sector && session_type_ == type && session_key_ == key) return true;
         ++authentications_;
+        just_selected_ = false;
         if (!link_.Authenticate(sector, type, key)) return false;
         session_sector_ = sector;
         session_type_ = type;
@@ -72,9 +102,10 @@ private:
         const int sector = SectorOfBlock(step.block);
         const KeyType type = step.key.value_or(KeyType::A);
         const auto &key = CardKey(sector, type);
-        if (!key || !Authenticate(sector, type, *key)) return Fail(step.block, std::string("key ") + KeyLetter(type) + " not accepted");
+        if (!key || !Authenticate(sector, type, *key)) return Fail(step.block, std::string("key ") + KeyLetter(type) + " not accepted", false);
+        just_selected_ = false;
         if (!link_.WriteBlock(step.block, Wanted(step.block))) return Fail(step.block, "write refused");
-        ++report_.written;
+        Written(step.block);
         const auto back = link_.ReadBlock(step.block);
         if (!back) return Fail(step.block, "written, but reading it back failed");
         if (*back != Wanted(step.block)) return Fail(step.block, "written, but reads back different bytes");
@@ -88,8 +119,10 @@ private:
         const Block &wanted = Wanted(step.block);
         ++authentications_;
         session_sector_ = -1;
-        if (!key || !link_.WriteTrailer(sector, wanted, type, *key)) return Fail(step.block, "trailer write refused");
-        ++report_.written;
+        just_selected_ = false;
+        if (!key) return Fail(step.block, "trailer write refused", false);
+        if (!link_.WriteTrailer(sector, wanted, type, *key)) return Fail(step.block, "trailer write refused");
+        Written(step.block);
         VerifyTrailer(step.block, wanted);
     }
 
@@ -117,6 +150,7 @@ private:
     int session_sector_ = -1;  // -1: not authenticated
     KeyType session_type_ = KeyType::A;
     Key session_key_{};
+    bool just_selected_ = false;  // nothing sent since a selection found the same card
 };
 
 }  // namespace

@@ -50,12 +50,19 @@ public:
     }
 
 private:
+    RestoreStep &Add(int block, StepAction action, std::optional<KeyType> key, std::string reason, bool fatal) {
+        RestoreStep &step = plan_.steps.emplace_back();
+        step.block = block;
+        step.action = action;
+        step.key = key;
+        step.reason = std::move(reason);
+        step.fatal = fatal;
+        return step;
+    }
     void Skip(int block, std::string reason, bool fatal = false) {
-        plan_.steps.push_back({block, StepAction::Skip, std::nullopt, std::move(reason), fatal});
+        Add(block, StepAction::Skip, std::nullopt, std::move(reason), fatal);
     }
-    void Write(int block, KeyType key, std::string note = {}) {
-        plan_.steps.push_back({block, StepAction::Write, key, std::move(note), false});
-    }
+    void Write(int block, KeyType key, std::string note = {}) { Add(block, StepAction::Write, key, std::move(note), false); }
     const SectorKeys &CardKeys(int sector) const { return plan_.card_keys[static_cast<std::size_t>(sector)]; }
 
     void CheckCard() {
@@ -68,6 +75,12 @@ private:
         if (!file_.uid.empty() && !card_.uid.empty() && file_.uid != card_.uid) {
             const std::string text = "UID " + ToHex(file_.uid) + " in the file, " + ToHex(card_.uid) + " on the card";
             Skip(-1, options_.force ? text + " (forced)" : text + ": needs force", !options_.force);
+        }
+        if (file_.uid.empty() && !card_.uid.empty()) {
+            RestoreStep &step = Add(-1, StepAction::Skip, std::nullopt, {}, !options_.force);
+            step.code = StepCode::UidUnknown;
+            step.forced = options_.force;
+            step.uid = card_.uid;
         }
     }
 

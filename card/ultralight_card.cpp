@@ -29,23 +29,26 @@ public:
             cancelled_ = true;
             return std::nullopt;
         }
+        if (lost()) return std::nullopt;  // nothing is read of another card
         auto data = link_.ReadPages(first_page);
-        if (!data && !link_.Reselect()) lost_ = true;
-        return data;
+        if (data) return data;
+        found_ = link_.Reselect();
+        return std::nullopt;
     }
     void Report(int done, int total) const {
         if (progress_) progress_(Progress{kDumpStage, done, total, -1, 0, {}});
     }
-    bool stopped() const { return cancelled_ || lost_; }
+    bool stopped() const { return cancelled_ || lost(); }
     bool cancelled() const { return cancelled_; }
-    bool lost() const { return lost_; }
+    bool lost() const { return !found_; }
+    const Reselection &found() const { return found_; }
 
 private:
     CardLink &link_;
     const ProgressFn &progress_;
     std::stop_token stop_;
     bool cancelled_ = false;
-    bool lost_ = false;
+    Reselection found_{Selection::SameCard, {}};  // by the last new selection
 };
 
 // The first page that refuses to start a read, between `after` (which did
@@ -96,6 +99,7 @@ std::optional<UltraLightRead> ReadUltraLight(CardLink &link, const CardIdentity 
     UltraLightRead result;
     result.cancelled = reader.cancelled();
     result.card_lost = reader.lost();
+    if (reader.lost()) result.lost = reader.found();
     result.readable_pages = std::min<int>(readable, static_cast<int>(pages.size()));
     result.image = UltraLightImage::Blank(KindOfReadablePages(by_container, result.readable_pages, result.kind_certain));
     const int taken = std::min(result.readable_pages, result.image.page_count());
@@ -179,6 +183,14 @@ UltraLightPlan PlanUltraLightRestore(const UltraLightImage &file, const UltraLig
     return plan;
 }
 
+namespace {
+
+void ReselectAfterFailure(CardLink &link, UltraLightRestoreReport &report) {
+    if (Reselection found = link.Reselect(); !found) report.lost = std::move(found);
+}
+
+}  // namespace
+
 UltraLightRestoreReport RestoreUltraLight(CardLink &link, const UltraLightPlan &plan, const ProgressFn &progress,
                                           std::stop_token stop) {
     UltraLightRestoreReport report;
@@ -198,14 +210,15 @@ UltraLightRestoreReport RestoreUltraLight(CardLink &link, const UltraLightPlan &
         const Page &data = plan.file.pages[static_cast<std::size_t>(step.page)];
         if (!link.WritePage(step.page, data)) {
             report.failures.push_back({step.page, PageFailureReason::WriteRefused});
-            link.Reselect();
+            ReselectAfterFailure(link, report);
             break;
         }
         ++report.written;
         const auto back = link.ReadPages(step.page);
         if (!back || PageOf(*back, 0) != data) {
             report.failures.push_back({step.page, back ? PageFailureReason::ReadBackDiffers : PageFailureReason::ReadBackFailed});
-            if (!back) link.Reselect();
+            // Bytes that differ may be another card's answer: find out which card is there.
+            ReselectAfterFailure(link, report);
             break;
         }
         ++report.verified;

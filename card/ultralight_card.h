@@ -25,6 +25,7 @@ struct UltraLightRead {
     bool refused_pages = false;
     bool cancelled = false;
     bool card_lost = false;
+    std::optional<Reselection> lost;  // with card_lost: what the new selection found
 };
 
 // Reads pages in steps of four until the card refuses a start page, then
@@ -87,6 +88,8 @@ struct UltraLightRestoreReport {
     std::vector<PageFailure> failures;
     bool cancelled = false;
     bool refused = false;  // the plan had fatal problems: nothing was written
+    // A failure's new selection found another card, none or no reader.
+    std::optional<Reselection> lost;
     bool ok() const { return !refused && !cancelled && failures.empty(); }
 };
 

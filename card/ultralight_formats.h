@@ -41,7 +41,7 @@ struct UltraLightFileNote {
 // (malformed files of the family included, so that they are refused with
 // the family's messages).
 bool IsUltraLightDump(std::string_view bytes, DumpFormat format);
-bool FormatHoldsUltraLight(DumpFormat format);  // all but .mct
+bool FormatHoldsUltraLight(DumpFormat format);  // all but .mct and .eml
 
 // Throws FileError naming `file_name` with its line or JSON path.
 UltraLightImage ParseUltraLightDump(std::string_view bytes, DumpFormat format, std::string_view file_name);

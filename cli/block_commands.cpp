@@ -5,6 +5,7 @@
 #include "card/hex.h"
 #include "card/key_files.h"
 #include "card/restore.h"
+#include "card_text.h"
 #include "commands.h"
 #include "reader_access.h"
 
@@ -76,8 +77,15 @@ card::CardIdentity OpenSector(ReaderAccess &reader, int block, const BlockKey &k
     return identity;
 }
 
-void Authenticate(ReaderAccess &reader, int sector, const BlockKey &key) {
-    if (!reader.link().Reselect() || !reader.link().Authenticate(sector, key.type, key.key)) {
+// Selects the card again; CardError unless it is still the card `identity` names.
+void ReselectSameCard(ReaderAccess &reader, const card::CardIdentity &identity, const std::string &consequence) {
+    const card::Reselection found = reader.link().Reselect();
+    if (!found) throw CardError(LossText(found, identity.uid) + ": " + consequence);
+}
+
+void Authenticate(ReaderAccess &reader, const card::CardIdentity &identity, int sector, const BlockKey &key) {
+    ReselectSameCard(reader, identity, "nothing written");
+    if (!reader.link().Authenticate(sector, key.type, key.key)) {
         throw CardError("the card did not take key " + std::string(1, card::KeyLetter(key.type)) +
                         " again for sector " + std::to_string(sector));
     }
@@ -140,13 +148,19 @@ void CheckWriteAllowed(ReaderAccess &reader, const card::CardIdentity &identity,
     }
 }
 
-// A trailer is read back after authenticating with the new key of the type
-// given; key A never reads back and key B only under some access bits, so
+// A trailer is read back after authenticating with a new key that the new
+// access bits let read them: the type given when allowed, otherwise the
+// other. Key A never reads back and key B only under some access bits, so
 // the access bytes are what is compared.
-bool VerifyTrailer(ReaderAccess &reader, int sector, const card::Block &data, const BlockKey &key) {
+bool VerifyTrailer(ReaderAccess &reader, const card::CardIdentity &identity, int sector, const card::Block &data,
+                   const BlockKey &key) {
+    const card::Condition next = card::DecodeAccessBytes(std::span(data).subspan(6, 4)).conditions[3];
+    const card::Access read = card::TrailerRightsOf(next).access_bits_read;
     BlockKey new_key = key;
-    std::copy_n(data.begin() + (key.type == card::KeyType::A ? 0 : 10), 6, new_key.key.begin());
-    if (!reader.link().Reselect() || !reader.link().Authenticate(sector, new_key.type, new_key.key)) return false;
+    if (!card::Allows(read, key.type)) new_key.type = key.type == card::KeyType::A ? card::KeyType::B : card::KeyType::A;
+    std::copy_n(data.begin() + (new_key.type == card::KeyType::A ? 0 : 10), 6, new_key.key.begin());
+    ReselectSameCard(reader, identity, "block " + std::to_string(card::TrailerBlock(sector)) + " written, NOT verified");
+    if (!reader.link().Authenticate(sector, new_key.type, new_key.key)) return false;
     const auto back = reader.link().ReadBlock(card::TrailerBlock(sector));
     return back && std::equal(data.begin() + 6, data.begin() + 10, back->begin() + 6);
 }
@@ -175,11 +189,11 @@ int RunWrite(Program &program, const WriteOptions &options) {
     const card::CardIdentity identity = OpenSector(reader, block, key);
     CheckWriteAllowed(reader, identity, block, data, key, options);
     const int sector = card::SectorOfBlock(block);
-    Authenticate(reader, sector, key);
+    Authenticate(reader, identity, sector, key);
     bool verified = false;
     if (is_trailer) {
         if (!reader.link().WriteTrailer(sector, data, key.type, key.key)) throw CardError("the card refused the write");
-        verified = VerifyTrailer(reader, sector, data, key);
+        verified = VerifyTrailer(reader, identity, sector, data, key);
     } else {
         if (!reader.link().WriteBlock(block, data)) throw CardError("the card refused the write");
         const auto back = reader.link().ReadBlock(block);
@@ -202,6 +216,9 @@ struct ValueOptions {
 int RunValueOperation(Program &program, const ValueOptions &options) {
     const BlockKey key = ChooseKey(options.block);
     const int block = options.block.block;
+    if (block == card::kManufacturerBlock) {
+        throw UsageError("block 0 holds the manufacturer data, not a value block: nothing sent");
+    }
     if (card::IsTrailer(block)) {
         throw UsageError("block " + std::to_string(block) + " is a sector trailer, not a value block");
     }

@@ -52,4 +52,26 @@ std::string KeySummary(std::span<const card::SectorKeys> keys) {
            ", one key: " + std::to_string(one) + ", none: " + std::to_string(none);
 }
 
+std::string LossText(const card::Reselection &found, std::span<const std::uint8_t> uid) {
+    const std::string card = "the card UID " + card::ToHex(uid);
+    switch (found.outcome) {
+    case card::Selection::OtherCard:
+        return "another card (UID " + card::ToHex(found.uid) + ") is in the field, not " + card;
+    case card::Selection::NoCard: return card + " left the reader's field";
+    case card::Selection::ReaderGone: return "the reader stopped answering (unplugged or switched off)";
+    case card::Selection::SameCard: break;
+    }
+    return card + " is still in the field";
+}
+
+std::string LossCode(const card::Reselection &found) {
+    switch (found.outcome) {
+    case card::Selection::OtherCard: return "other_card";
+    case card::Selection::NoCard: return "no_card";
+    case card::Selection::ReaderGone: return "reader_gone";
+    case card::Selection::SameCard: break;
+    }
+    return "same_card";
+}
+
 }  // namespace zelkor::cli

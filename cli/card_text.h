@@ -6,6 +6,7 @@
 #include <string>
 
 #include "card/card_image.h"
+#include "card/card_link.h"
 
 namespace zelkor::cli {
 
@@ -17,5 +18,11 @@ std::string KeyText(const std::optional<card::Key> &key);
 std::string SectorMap(std::span<const card::SectorKeys> keys);
 // "Sectors with both keys: 14 of 16, one key: 1, none: 1".
 std::string KeySummary(std::span<const card::SectorKeys> keys);
+
+// Why card work stopped when a new selection did not find the card with
+// `uid`: "another card (UID …) is in the field, not the card UID …".
+std::string LossText(const card::Reselection &found, std::span<const std::uint8_t> uid);
+// "other_card", "no_card", "reader_gone" for --json.
+std::string LossCode(const card::Reselection &found);
 
 }  // namespace zelkor::cli

@@ -38,21 +38,42 @@ struct RestoreOptions {
     bool dry_run = false;
 };
 
+nlohmann::json LossJson(const card::Reselection &found) {
+    nlohmann::json out = {{"reason", LossCode(found)}};
+    if (!found.uid.empty()) out["found_uid"] = card::ToHex(found.uid);
+    return out;
+}
+
 std::string IdentityText(const card::CardIdentity &identity) {
     return "MIFARE Classic " + std::string(card::KindName(*identity.kind)) + ", UID " + card::ToHex(identity.uid);
 }
 
+// The card as read, and what was found instead of it when the work stopped
+// because the card changed, left or the reader went away.
+struct WholeCardRead {
+    card::CardImage image;
+    std::optional<card::Reselection> lost;
+};
+
 // Finds the keys (known ones kept, the rest searched) and reads every block
-// they open.
-card::CardImage ReadWholeCard(Program &program, ReaderAccess &reader, const card::CardIdentity &identity,
-                              const LoadedKeys &keys) {
+// they open, all on the card `identity` names.
+WholeCardRead ReadWholeCard(Program &program, ReaderAccess &reader, const card::CardIdentity &identity,
+                            const LoadedKeys &keys) {
     const card::KeySearchResult search = RunKeySearch(program, reader.link(), *identity.kind, keys);
     program.Note(KeySummary(search.keys));
+    WholeCardRead read{card::CardImage::Blank(*identity.kind), search.lost};
+    if (read.lost) {
+        read.image.uid = identity.uid;
+        read.image.keys = search.keys;
+        read.image.FillTrailerKeys();
+        read.image.partial = true;
+        return read;
+    }
     ProgressDisplay display(program.console());
-    card::CardImage image = card::ReadCard(reader.link(), identity, search.keys, display.Callback(),
-                                           program.stop_token());
-    if (search.cancelled || search.card_lost) image.partial = true;
-    return image;
+    read.image = card::ReadCard(reader.link(), identity, search.keys, display.Callback(), program.stop_token(),
+                                &read.lost);
+    if (search.cancelled || search.card_lost) read.image.partial = true;
+    return read;
 }
 
 // Where the dump goes and in which format: a format that cannot mark unknown
@@ -85,7 +106,10 @@ int RunDump(Program &program, const DumpOptions &options) {
     if (IsUltraLightCard(identity)) return RunUltraLightDump(program, reader, identity, options.output, !options.fill_unknown.empty());
     ReaderAccess::RequireClassic(identity);
     program.Note(IdentityText(identity));
-    const card::CardImage image = ReadWholeCard(program, reader, identity, keys);
+    const WholeCardRead read = ReadWholeCard(program, reader, identity, keys);
+    const card::CardImage &image = read.image;
+    if (read.lost) program.Note("stopped: " + LossText(*read.lost, identity.uid) + "; only what was read of UID " +
+                                card::ToHex(identity.uid) + " is kept");
     const bool complete = IsCompleteRead(image);
 
     const DumpTarget target = ChooseDumpTarget(options, image);
@@ -105,12 +129,13 @@ int RunDump(Program &program, const DumpOptions &options) {
                                std::to_string(image.block_count()) + " blocks read";
     program.Note("wrote " + written + ": " + counts + (complete ? "" : " (partial)"));
     if (program.json() && saved.saved_as_asked) {
-        const nlohmann::json summary = {{"file", saved.path},
-                                        {"uid", card::ToHex(identity.uid)},
-                                        {"card", card::KindName(image.kind)},
-                                        {"blocks_read", image.KnownBlockCount()},
-                                        {"blocks", image.block_count()},
-                                        {"partial", !complete}};
+        nlohmann::json summary = {{"file", saved.path},
+                                  {"uid", card::ToHex(identity.uid)},
+                                  {"card", card::KindName(image.kind)},
+                                  {"blocks_read", image.KnownBlockCount()},
+                                  {"blocks", image.block_count()},
+                                  {"partial", !complete}};
+        if (read.lost) summary["stopped"] = LossJson(*read.lost);
         program.Result(summary.dump(2) + "\n");
     }
     return ExitStatusAfterSaving(saved, complete && !target.forced_beside ? kExitSuccess : kExitFailure);
@@ -134,18 +159,29 @@ std::string BlockRanges(const std::vector<int> &blocks) {
     return text;
 }
 
+std::string StepReason(const card::RestoreStep &step) {
+    switch (step.code) {
+    case card::StepCode::UidUnknown:
+        return "the file holds no UID (no block 0): it cannot be checked against the card's UID " +
+               card::ToHex(step.uid) + (step.forced ? " (forced)" : ": needs --force");
+    case card::StepCode::Text: break;
+    }
+    return step.reason;
+}
+
 // Fatal problems one by one, then the blocks skipped or noted, grouped by
 // reason, then the counts.
 std::string PlanText(const card::RestorePlan &plan) {
     std::string text;
     std::vector<std::pair<std::string, std::vector<int>>> groups;
     for (const auto &step : plan.steps) {
+        const std::string reason = StepReason(step);
         if (step.fatal) {
-            text += "FATAL: " + BlockName(step.block) + ": " + step.reason + "\n";
+            text += "FATAL: " + BlockName(step.block) + ": " + reason + "\n";
             continue;
         }
-        if (step.action == card::StepAction::Write && step.reason.empty()) continue;
-        const std::string label = (step.action == card::StepAction::Skip ? "skip: " : "note: ") + step.reason;
+        if (step.action == card::StepAction::Write && reason.empty()) continue;
+        const std::string label = (step.action == card::StepAction::Skip ? "skip: " : "note: ") + reason;
         if (step.block < 0) {
             text += label + "\n";
             continue;
@@ -169,13 +205,29 @@ nlohmann::json PlanJson(const card::RestorePlan &plan) {
                                 {"action", step.action == card::StepAction::Write ? "write" : "skip"},
                                 {"fatal", step.fatal}};
         if (step.key) entry["key"] = std::string(1, card::KeyLetter(*step.key));
-        if (!step.reason.empty()) entry["reason"] = step.reason;
+        if (const std::string reason = StepReason(step); !reason.empty()) entry["reason"] = reason;
+        if (step.code == card::StepCode::UidUnknown) entry["code"] = "uid_unknown";
         steps.push_back(entry);
     }
     return steps;
 }
 
 std::vector<card::Key> KeysOfImage(const card::CardImage &image) { return card::KeysOfMap(image.keys); }
+
+// Which card was found, what the right card received, and that the other
+// received nothing.
+std::string StoppedRestoreText(const card::RestoreReport &report, const card::CardIdentity &identity) {
+    std::vector<int> blocks = report.written_blocks;
+    std::sort(blocks.begin(), blocks.end());
+    std::string text = "stopped: " + LossText(*report.lost, identity.uid) + ".\n";
+    text += blocks.empty() ? "nothing was written to the card UID " + card::ToHex(identity.uid)
+                           : "written to the card UID " + card::ToHex(identity.uid) + ": block(s) " + BlockRanges(blocks);
+    if (report.lost->outcome == card::Selection::OtherCard) {
+        text += "; nothing was written to the card UID " + card::ToHex(report.lost->uid);
+    }
+    if (report.lost->outcome == card::Selection::ReaderGone) return text + "; connect the reader and run the restore again";
+    return text + "; put the card UID " + card::ToHex(identity.uid) + " back and run the restore again";
+}
 
 card::RestoreReport WritePlan(Program &program, ReaderAccess &reader, const card::RestorePlan &plan) {
     ProgressDisplay display(program.console());
@@ -193,8 +245,10 @@ int RunRestore(Program &program, const RestoreOptions &options) {
     ReaderAccess reader(options.reader);
     const card::CardIdentity identity = reader.IdentifyClassic();
     program.Note(IdentityText(identity));
-    const card::CardImage card_now = ReadWholeCard(program, reader, identity, keys);
+    const WholeCardRead read = ReadWholeCard(program, reader, identity, keys);
+    if (read.lost) throw CardError(LossText(*read.lost, identity.uid) + ": nothing written");
     if (program.stop_token().stop_requested()) throw CardError("stopped before anything was written");
+    const card::CardImage &card_now = read.image;
 
     const card::RestorePlan plan = card::PlanRestore(file, card_now, {options.trailers, options.force});
     program.Note(PlanText(plan));
@@ -213,6 +267,7 @@ int RunRestore(Program &program, const RestoreOptions &options) {
     program.Note(std::to_string(report.written) + " block(s) written, " + std::to_string(report.skipped) +
                  " skipped, " + std::to_string(report.verified) + " verified" +
                  (report.cancelled ? " (stopped by the user)" : ""));
+    if (report.lost) program.Note(StoppedRestoreText(report, identity));
     if (program.json()) {
         nlohmann::json failures = nlohmann::json::array();
         for (const auto &failure : report.failures) {
@@ -223,6 +278,8 @@ int RunRestore(Program &program, const RestoreOptions &options) {
         out["verified"] = report.verified;
         out["failures"] = failures;
         out["cancelled"] = report.cancelled;
+        out["written_blocks"] = report.written_blocks;
+        if (report.lost) out["stopped"] = LossJson(*report.lost);
         program.Result(out.dump(2) + "\n");
     }
     return report.ok() ? kExitSuccess : kExitFailure;

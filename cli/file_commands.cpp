@@ -63,6 +63,15 @@ nlohmann::json DiffJson(const card::CardImage &a, const card::CardImage &b, cons
             {"blocks", blocks}};
 }
 
+// "the UIDs differ, 2 block(s) differ"; names what differs when no block does.
+std::string DifferenceSummary(const card::DumpDifference &diff) {
+    std::string text;
+    if (diff.kinds_differ) text += "the card types differ, ";
+    if (diff.uids_differ) text += "the UIDs differ, ";
+    if (diff.blocks.empty()) return text + "no block differs";
+    return text + std::to_string(diff.blocks.size()) + " block(s) differ";
+}
+
 void AddDiffCommand(Program &program) {
     struct Options {
         std::string first;
@@ -90,7 +99,7 @@ void AddDiffCommand(Program &program) {
             program.Note("the dumps are equal");
         } else {
             program.Result(DiffText(a, b, diff));
-            program.Note(std::to_string(diff.blocks.size()) + " block(s) differ");
+            program.Note(DifferenceSummary(diff));
         }
         return diff.equal() ? kExitSuccess : kExitFailure;
     });

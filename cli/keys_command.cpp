@@ -31,9 +31,9 @@ std::string KeyMapText(const card::KeySearchResult &result, const card::CardIden
     return map.dump(2) + "\n";
 }
 
-std::string StatusText(const card::KeySearchResult &result) {
+std::string StatusText(const card::KeySearchResult &result, const card::CardIdentity &identity) {
     if (result.cancelled) return "stopped by the user";
-    if (result.card_lost) return "the card left the field";
+    if (result.lost) return "stopped: " + LossText(*result.lost, identity.uid);
     return result.complete ? "every key found" : "search finished";
 }
 
@@ -75,7 +75,7 @@ int RunKeys(Program &program, const KeysOptions &options) {
     const card::KeySearchResult result = RunKeySearch(program, reader.link(), *identity.kind, keys);
     const bool partial = result.cancelled || result.card_lost;
 
-    program.Note(SectorMap(result.keys) + KeySummary(result.keys) + "; " + StatusText(result) + " after " +
+    program.Note(SectorMap(result.keys) + KeySummary(result.keys) + "; " + StatusText(result, identity) + " after " +
                  std::to_string(result.authentications) + " authentications");
     if (!AnyKey(result)) {
         program.Note("no key found: nothing written");

@@ -8,6 +8,7 @@
 #include "card/ultralight_card.h"
 #include "card/ultralight_formats.h"
 #include "card/safe_file.h"
+#include "card_text.h"
 #include "dump_files.h"
 #include "output_files.h"
 #include "progress_display.h"
@@ -105,7 +106,9 @@ void NoteUnread(Program &program, const card::UltraLightRead &read) {
     if (read.refused_pages)
         program.Note("pages " + std::to_string(read.readable_pages) + "-" + std::to_string(count - 1) +
                      " cannot be read (password protected)");
-    if (read.card_lost) program.Note("the card left the field after page " + std::to_string(read.readable_pages - 1));
+    if (read.lost)
+        program.Note("stopped after page " + std::to_string(read.readable_pages - 1) + ": " +
+                     LossText(*read.lost, read.image.uid));
     if (!read.kind_certain)
         program.Note("the card's size could not be told: " + std::to_string(read.readable_pages) + " pages answered");
 }
@@ -235,7 +238,8 @@ int RunUltraLightRestore(Program &program, const card::UltraLightImage &file, co
                         std::to_string(identity.type_code) + ")");
     const card::UltraLightRead now = ReadCard(program, reader, identity);
     program.Note(KindText(now) + ", UID " + card::ToHex(now.image.uid));
-    if (now.cancelled || now.card_lost) throw CardError("stopped before anything was written");
+    if (now.lost) throw CardError(LossText(*now.lost, identity.uid) + ": stopped before anything was written");
+    if (now.cancelled) throw CardError("stopped before anything was written");
 
     const card::UltraLightPlan plan = card::PlanUltraLightRestore(file, now.image, options.force);
     program.Note(PlanText(plan));
@@ -256,6 +260,7 @@ int RunUltraLightRestore(Program &program, const card::UltraLightImage &file, co
     }
     for (const auto &failure : report.failures)
         program.Note("page " + std::to_string(failure.page) + ": " + FailureText(failure.reason));
+    if (report.lost) program.Note("stopped: " + LossText(*report.lost, identity.uid) + "; nothing more was written");
     program.Note(std::to_string(report.written) + " page(s) written, " + std::to_string(report.skipped) + " skipped, " +
                  std::to_string(report.verified) + " verified" + (report.cancelled ? " (stopped by the user)" : ""));
     if (program.json()) {
@@ -267,6 +272,7 @@ int RunUltraLightRestore(Program &program, const card::UltraLightImage &file, co
         out["verified"] = report.verified;
         out["failures"] = failures;
         out["cancelled"] = report.cancelled;
+        if (report.lost) out["stopped"] = {{"reason", LossCode(*report.lost)}, {"found_uid", card::ToHex(report.lost->uid)}};
         program.Result(out.dump(2) + "\n");
     }
     return report.ok() ? kExitSuccess : kExitFailure;
@@ -320,7 +326,10 @@ int ReportDiff(Program &program, const card::UltraLightImage &a, const card::Ult
                     PageText(b, page.page) + "\n    " + Markers(page.differing) + "\n";
         }
         program.Result(text);
-        program.Note(std::to_string(diff.pages.size()) + " page(s) differ");
+        std::string summary;
+        if (diff.kinds_differ) summary += "the card types differ, ";
+        if (diff.uids_differ) summary += "the UIDs differ, ";
+        program.Note(summary + (diff.pages.empty() ? "no page differs" : std::to_string(diff.pages.size()) + " page(s) differ"));
     }
     return diff.equal() ? kExitSuccess : kExitFailure;
 }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 
+#include "../support/event_after_writes.h"
 #include "app_test_support.h"
 #include "card/access_conditions.h"
 #include "card/dump_formats.h"
@@ -103,6 +104,7 @@ private slots:
     void irreversibleTrailerNeedsItsOwnConfirmation();
     void cancelMidSearchLeavesTheWindowUsable();
     void refusalsBeforeAnyCardWork();
+    void restoreStopsWhenAnotherCardIsSwappedIn();
     void readerGoneDuringWorkIsClosedAfterIt();  // unplugs the reader: last
 
 private:
@@ -557,6 +559,35 @@ void WholeCardPageTest::refusalsBeforeAnyCardWork() {
         QVERIFY2(messages_->lastText().contains(QString::fromUtf8(file.expected)), qPrintable(messages_->lastText()));
     }
     QCOMPARE(Dictionaries()->count(), dictionaries);
+}
+
+void WholeCardPageTest::restoreStopsWhenAnotherCardIsSwappedIn() {
+    QVERIFY(OpenDump(MemoryImage(*card_), QStringLiteral("demo.json")));
+    const auto blank = [](std::uint8_t first) {
+        return std::make_shared<sim::MifareClassic>(sim::MifareClassic::Model::S50,
+                                                    std::array<std::uint8_t, 4>{first, 0x22, 0x33, 0x44},
+                                                    sim::kFactoryKey, sim::kFactoryKey, sim::kTransportAccess);
+    };
+    const auto target = blank(0x11);
+    const auto other = blank(0x55);
+    model_->PutCard(target);
+    UseDictionaries({QStringLiteral("内置密钥")});
+    page_->findChild<QCheckBox *>()->setChecked(true);
+    messages_->answers = {QMessageBox::Yes};
+    // The other card comes in right after the fifth block or trailer written.
+    port_->sim().SetModel(std::make_shared<testing_support::EventAfterWrites>(model_, 5, [this, other] { model_->PutCard(other); }));
+    const bool finished = RunCardWork(QStringLiteral("写整卡"));
+    port_->sim().SetModel(model_);
+    QVERIFY(finished);
+
+    const auto &summary = messages_->boxes.last();
+    QCOMPARE(summary.icon, MessageService::Icon::Error);
+    QVERIFY2(summary.text.contains(QStringLiteral("读卡器上换成了另一张卡（卡号 55223344），不是开始时的卡片 11223344")),
+             qPrintable(summary.text));
+    QVERIFY2(summary.text.contains(QStringLiteral("另一张卡（卡号 55223344）上没有写入任何数据")), qPrintable(summary.text));
+    QVERIFY(Status().startsWith(QStringLiteral("已停止")));
+    const auto untouched = blank(0x55);
+    for (int block = 0; block < 64; ++block) QCOMPARE(HexOf(other->raw(block)), HexOf(untouched->raw(block)));
 }
 
 void WholeCardPageTest::readerGoneDuringWorkIsClosedAfterIt() {

@@ -213,6 +213,14 @@ TEST(DumpFormats, MalformedFilesNameFileAndPlace) {
         {zc::DumpFormat::Json, R"({"blocks": {}, "SectorKeys": {"2": {"KeyB": "12"}}})", "f: at /SectorKeys/2/KeyB: expected a key"},
         {zc::DumpFormat::Json, R"([1, 2])", "f: at /: expected an object"},
         {zc::DumpFormat::Json, R"({"blocks": {}, "Size": 1e999})", "f: JSON error: number overflow"},
+        {zc::DumpFormat::Json, R"({"blocks": {"4": "00000000000000000000000000000000", "4": "11111111111111111111111111111111"}})",
+         "f: at /blocks/4: '4' appears twice"},
+        {zc::DumpFormat::Json, R"({"blocks": {"4": "00000000000000000000000000000000", "04": "11111111111111111111111111111111"}})",
+         "f: at /blocks/04: block 4 appears twice (also as /blocks/4)"},
+        {zc::DumpFormat::Json, R"({"blocks": {"3": "FFFFFFFFFFFFFF078069FFFFFFFFFFFF"}, "SectorKeys": {"0": {"KeyA": "A0A1A2A3A4A5"}}})",
+         "f: at /SectorKeys/0/KeyA: key A A0A1A2A3A4A5 differs from the one in the trailer, /blocks/3: FFFFFFFFFFFF"},
+        {zc::DumpFormat::Json, R"({"blocks": {"7": "FFFFFFFFFFFFFF078069B0B1B2B3B4B5"}, "SectorKeys": {"1": {"KeyB": "FFFFFFFFFFFF"}}})",
+         "f: at /SectorKeys/1/KeyB: key B FFFFFFFFFFFF differs from the one in the trailer, /blocks/7: B0B1B2B3B4B5"},
         {zc::DumpFormat::Flipper, "Device type: Mifare Classic\n", "f:1: not a Flipper NFC file"},
         {zc::DumpFormat::Flipper, "Filetype: Flipper NFC device\nDevice type: NTAG/Ultralight\n", "f:2: device type 'NTAG/Ultralight'"},
         {zc::DumpFormat::Flipper,
@@ -221,6 +229,11 @@ TEST(DumpFormats, MalformedFilesNameFileAndPlace) {
          "Filetype: Flipper NFC device\nDevice type: Mifare Classic\nMifare Classic type: 1K\nBlock 64: " +
              std::string("00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00") + "\n",
          "f:4: block 64 beyond a 1K card"},
+        {zc::DumpFormat::Flipper,
+         "Filetype: Flipper NFC device\nDevice type: Mifare Classic\nMifare Classic type: 1K\nBlock 4: " +
+             std::string("00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00") + "\nBlock 4: " +
+             std::string("11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11") + "\n",
+         "f:5: block 4 appears twice (first on line 4)"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.expected);

@@ -18,10 +18,11 @@ public:
     explicit CardModelLink(sim::MifareClassic &card) : card_(card) { Reselect(); }
 
     std::optional<zc::CardIdentity> Identify() override { return std::nullopt; }
-    bool Reselect() override {
+    zc::Reselection Reselect() override {
         ++reselects;
         card_.PowerOff();
-        return card_.Request(false) && card_.Select();
+        const bool selected = card_.Request(false) && card_.Select();
+        return {selected ? zc::Selection::SameCard : zc::Selection::NoCard, {}};
     }
     bool Authenticate(int sector, zc::KeyType type, const zc::Key &key) override {
         ++authentications;
@@ -73,8 +74,8 @@ TEST(KeySearchStrategy, SharedKeyDeepInTheDictionaryCostsOneSearch) {
         const zc::KeySearchResult result = zc::SearchKeys(link, zc::CardKind::Classic1K, dictionary, {}, {});
         ASSERT_TRUE(result.complete);
         for (const zc::SectorKeys &k : result.keys) EXPECT_EQ(k, (zc::SectorKeys{key, key}));
-        EXPECT_EQ(result.reselects, 999);
-        EXPECT_EQ(link.reselects, 999);
+        EXPECT_EQ(result.reselects, 999 + 1);  // one after each wrong key, one to confirm the card at the end
+        EXPECT_EQ(link.reselects, 999 + 1);
         if (access == kKeyBHidden) {
             // 1000 for key A of sector 0, then the found key once for each other slot.
             EXPECT_EQ(result.authentications, 1000 + 31);

@@ -151,6 +151,14 @@ TEST(RestorePlan, EveryRule) {
              o.force = true;
          },
          -1, StepAction::Skip, {}, false, "(forced)"},
+        {"a file without a UID (no block 0) needs force", [](auto &f, auto &, auto &) { f.uid.clear(); }, -1,
+         StepAction::Skip, {}, true, ""},
+        {"forced, a file without a UID is listed but not fatal",
+         [](auto &f, auto &, auto &o) {
+             f.uid.clear();
+             o.force = true;
+         },
+         -1, StepAction::Skip, {}, false, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.rule);

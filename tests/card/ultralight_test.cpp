@@ -12,6 +12,7 @@
 #include "card/reader_card_link.h"
 #include "card/ultralight_card.h"
 #include "card/ultralight_formats.h"
+#include "event_after_writes.h"
 #include "reader_fixture.h"
 #include "reader_model.h"
 #include "sample_cards.h"
@@ -277,6 +278,25 @@ TEST_F(UltraLightCardTest, RestoreWritesUserPagesOnlyAndReadsEachBack) {
     EXPECT_TRUE(locked.HasFatal());
     EXPECT_EQ(locked.steps[1 + 16].reason, zc::UltraLightStepReason::LockedOnCard);
     EXPECT_EQ(locked.steps[1 + 17].reason, zc::UltraLightStepReason::LockedSame);
+}
+
+TEST_F(UltraLightCardTest, RestoreStopsWhenAnotherCardAnswersTheNewSelection) {
+    using Model = sim::UltraLight::Model;
+    const auto source = sim::MakeDemoUltraLight(Model::Ntag213);
+    zc::UltraLightImage file = Read(source).image;
+    for (int page = 4; page <= 39; ++page) file.SetPage(page, {0x5A, 0x5A, 0x5A, page == 4 ? std::uint8_t{0} : std::uint8_t{1}});
+    const auto plan = zc::PlanUltraLightRestore(file, Read(source).image, false);
+    ASSERT_FALSE(plan.HasFatal());
+
+    // Another card of the family is put in right after the third page written.
+    auto other = std::make_shared<sim::UltraLight>(std::array<std::uint8_t, 7>{0x04, 9, 9, 9, 9, 9, 9}, Model::Ntag213);
+    sim_.SetModel(std::make_shared<testing_support::EventAfterWrites>(model_, 3, [this, other] { model_->PutCard(other); }));
+    const auto report = zc::RestoreUltraLight(*link_, plan, nullptr, {});
+    EXPECT_FALSE(report.ok());
+    ASSERT_TRUE(report.lost.has_value());
+    EXPECT_EQ(report.lost->outcome, zc::Selection::OtherCard);
+    EXPECT_EQ(report.written, 3);
+    for (int page = 4; page <= 39; ++page) EXPECT_NE(Memory(*other, page), file.pages[static_cast<std::size_t>(page)]);
 }
 
 }  // namespace

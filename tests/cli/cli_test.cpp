@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "../support/event_after_writes.h"
 #include "program_runner.h"
 #include "reader_model.h"
 #include "sample_cards.h"
@@ -242,6 +243,9 @@ TEST_F(CliTest, UsageErrorsExitWith2AndSendNothing) {
         {"write", "-p", kPortText, "4", "0011"},
         {"write", "-p", kPortText, "7", "FFFFFFFFFFFF000000FFFFFFFFFFFFFF", "--trailer"},  // inconsistent access bytes
         {"value-op", "-p", kPortText, "inc", "5"},                    // no amount
+        {"value-op", "-p", kPortText, "init", "0", "100"},            // the manufacturer block
+        {"value-op", "-p", kPortText, "get", "0"},
+        {"value-op", "-p", kPortText, "init", "7", "100"},            // a trailer
         {"keys", "-p", kPortText, "--no-builtin"},                    // no keys at all
         {"restore", "-p", kPortText, "-i", Path("missing.mct")},
         {"convert", Path("missing.mct"), Path("out.bin")},
@@ -347,6 +351,75 @@ TEST_F(CliTest, CtrlCKeepsAPartialDumpMarkedAsPartial) {
     const auto dump = nlohmann::json::parse(ReadText("part.json"));
     EXPECT_EQ(dump["Partial"], true);
     EXPECT_LT(elapsed, std::chrono::seconds(60));
+}
+
+TEST_F(CliTest, RestoreStopsWhenAnotherCardIsSwappedInAndSaysWhatWentWhere) {
+    ASSERT_EQ(OnReader("dump", {"-o", Path("source.mct")}).status, 0);
+    // The dump's card with every data block changed, and a card of the same site.
+    auto target = sim::MakeDemoS50(sim::kFactoryKey);
+    auto other = std::make_shared<sim::MifareClassic>(sim::MifareClassic::Model::S50,
+                                                      std::array<std::uint8_t, 4>{0x99, 0x88, 0x77, 0x66},
+                                                      sim::kFactoryKey, sim::kFactoryKey, sim::kTransportAccess);
+    for (int block = 1; block < 64; ++block) {
+        if (block % 4 == 3) continue;
+        target->raw(block).fill(0xEE);
+        other->raw(block).fill(0x77);
+    }
+    model_->PutCard(target);
+    sim_.SetWireBaud(115200);
+    // Right after the fifth block written: in the middle of the restore.
+    sim_.SetModel(std::make_shared<testing_support::EventAfterWrites>(model_, 5, [this, other] { model_->PutCard(other); }));
+    const RunResult run = OnReader("restore", {"-i", Path("source.mct"), "--json"});
+
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("another card (UID 99887766) is in the field, not the card UID"));
+    EXPECT_THAT(run.err, HasSubstr("nothing was written to the card UID 99887766"));
+    const auto out = nlohmann::json::parse(run.out);
+    EXPECT_EQ(out["stopped"]["reason"], "other_card");
+    EXPECT_EQ(out["stopped"]["found_uid"], "99887766");
+    ASSERT_GE(out["written_blocks"].size(), 4u);
+    for (const auto &block : out["written_blocks"]) {
+        EXPECT_EQ(Memory(*target, block.get<int>()), Memory(*source_, block.get<int>())) << block;
+    }
+    for (int block = 1; block < 64; ++block) {
+        if (block % 4 == 3) continue;
+        EXPECT_EQ(Hex(Memory(*other, block)), std::string(32, '7')) << "block " << block;
+    }
+}
+
+TEST_F(CliTest, RestoreOfAFileWithoutBlock0NeedsForceAndSaysTheUidIsUnchecked) {
+    WriteText("noblock0.mct", "+Sector: 1\n" + std::string(32, '1') + "\n" + std::string(32, '0') + "\n" +
+                                  std::string(32, '0') + "\nFFFFFFFFFFFFFF078069FFFFFFFFFFFF\n");
+    const RunResult refused = OnReader("restore", {"-i", Path("noblock0.mct")});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("FATAL: card: the file holds no UID (no block 0): it cannot be checked against "
+                                       "the card's UID"));
+    EXPECT_NE(Hex(Memory(*source_, 4)), std::string(32, '1'));
+
+    const RunResult forced = OnReader("restore", {"-i", Path("noblock0.mct"), "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_THAT(forced.err, HasSubstr("holds no UID (no block 0)"));
+    EXPECT_EQ(Hex(Memory(*source_, 4)), std::string(32, '1'));
+}
+
+TEST_F(CliTest, TrailerWrittenWithKeyBIsVerifiedWithAKeyTheNewAccessBitsAllow) {
+    // Trailer 011: key B writes keys and access bits; going back to the
+    // transport bits leaves only key A able to read them.
+    source_->SetTrailer(1, sim::kFactoryKey, {0x7F, 0x07, 0x88, 0x69}, sim::kFactoryKey);
+    const RunResult run = OnReader("write", {"7", "FFFFFFFFFFFFFF078069FFFFFFFFFFFF", "--trailer", "-t", "B"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("written and verified"));
+    EXPECT_EQ(Hex(Memory(*source_, 7)).substr(12, 8), "FF078069");
+}
+
+TEST_F(CliTest, DiffSaysWhenOnlyTheUidsDiffer) {
+    ASSERT_EQ(OnReader("dump", {"-o", Path("a.json")}).status, 0);
+    auto dump = nlohmann::json::parse(ReadText("a.json"));
+    dump["Card"]["UID"] = "01020304";
+    WriteText("b.json", dump.dump(2));
+    const RunResult run = Zelkor({"diff", Path("a.json"), Path("b.json")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("the UIDs differ, no block differs"));
 }
 
 TEST_F(CliTest, MiniCardDumpsTwentyBlocksIntoEveryFormatAndRestores) {
