@@ -504,6 +504,13 @@ void WholeCardPageTest::cancelMidSearchLeavesTheWindowUsable() {
     auto *find_card = dlg_->findChild<QPushButton *>(QStringLiteral("IDC_1006"));
     auto *progress = page_->findChild<QProgressBar *>();
 
+    // At the line's pace the search outlasts the test's reaction however busy
+    // the machine is: against an instant reader it could end before the click.
+    port_->sim().SetWireBaud(115200);
+    const struct Unpace {
+        sim::Simulator &sim;
+        ~Unpace() { sim.SetWireBaud(0); }
+    } unpace{port_->sim()};
     QSignalSpy finished(page_, &CWholeCardPage::cardWorkFinished);
     Button(QStringLiteral("搜索密钥"))->click();
     QVERIFY(page_->CardWorkRunning());
@@ -512,7 +519,7 @@ void WholeCardPageTest::cancelMidSearchLeavesTheWindowUsable() {
     QVERIFY(!Button(QStringLiteral("读整卡"))->isEnabled() && Button(QStringLiteral("停止"))->isEnabled());
     // Progress, the keys found so far and the library's trace reach the
     // window while the search runs.
-    QTRY_VERIFY_WITH_TIMEOUT(MapCells().value(0) == QStringLiteral("0 A B") && progress->value() >= 10 &&
+    QTRY_VERIFY_WITH_TIMEOUT(MapCells().value(0) == QStringLiteral("0 A B") && progress->value() >= 2 &&
                                  !log->document()->find(QStringLiteral("发送数据")).isNull(),
                              20000);
     QVERIFY(page_->CardWorkRunning());
