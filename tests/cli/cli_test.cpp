@@ -405,7 +405,7 @@ TEST_F(CliTest, RestoreOfAFileWithoutBlock0NeedsForceAndSaysTheUidIsUnchecked) {
 TEST_F(CliTest, TrailerWrittenWithKeyBIsVerifiedWithAKeyTheNewAccessBitsAllow) {
     // Trailer 011: key B writes keys and access bits; going back to the
     // transport bits leaves only key A able to read them.
-    source_->SetTrailer(1, sim::kFactoryKey, {0x7F, 0x07, 0x88, 0x69}, sim::kFactoryKey);
+    model_->Inspect([&] { source_->SetTrailer(1, sim::kFactoryKey, {0x7F, 0x07, 0x88, 0x69}, sim::kFactoryKey); });
     const RunResult run = OnReader("write", {"7", "FFFFFFFFFFFFFF078069FFFFFFFFFFFF", "--trailer", "-t", "B"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.err, HasSubstr("written and verified"));
