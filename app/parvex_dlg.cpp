@@ -34,7 +34,7 @@
 #include "mifare_card.h"
 #include "page_controls.h"
 #include "parvex_state.h"
-#include "platform/port_names.h"
+#include "ports/port_list.h"
 #include "whole_card_page.h"
 #include "zelkor.h"
 
@@ -445,7 +445,7 @@ void CParvexDlg::EnumSerialPorts() {
     // Refilling removes the shown selection; m_nPort keeps the last choice.
     const QSignalBlocker blocker(m_cbPort);
     m_cbPort->clear();
-    for (const auto &entry : zelkor::platform::ListPorts()) m_cbPort->addItem(QString::fromStdString(entry.label));
+    for (const auto &entry : zelkor::ports::ListPorts()) m_cbPort->addItem(QString::fromStdString(entry.label));
     m_cbPort->setCurrentIndex(-1);
 }
 
@@ -539,9 +539,9 @@ void CParvexDlg::OnBnClickedSetBaudRate() {
 
 CParvexDlg::DeviceIdentity CParvexDlg::IdentifyPort(int port) {
     DeviceIdentity identity;
-    char path[512];
+    const std::optional<std::string> path = zelkor::ports::DevicePath(port);
     struct stat info {};
-    if (zelkor::platform::ResolvePort(port, path, sizeof path) && ::stat(path, &info) == 0) {
+    if (path && ::stat(path->c_str(), &info) == 0) {
         identity.present = true;
         identity.device = info.st_dev;
         identity.inode = info.st_ino;

@@ -21,7 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/port_names.h"
+#include "ports/port_list.h"
 
 namespace zelkor::cli::platform {
 namespace {
@@ -108,9 +108,9 @@ public:
         ::unlink(link_.c_str());
         ::rmdir(dir_.c_str());
         if (previous_) {
-            ::setenv(zelkor::platform::kPortDirVariable, previous_->c_str(), 1);
+            ::setenv(zelkor::ports::PortDirVariable(), previous_->c_str(), 1);
         } else {
-            ::unsetenv(zelkor::platform::kPortDirVariable);
+            ::unsetenv(zelkor::ports::PortDirVariable());
         }
     }
     int number() const override { return number_; }
@@ -146,7 +146,7 @@ std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std
         *error = std::string("cannot create a private port directory: ") + std::strerror(errno);
         return nullptr;
     }
-    int number = zelkor::platform::PortNumberForDevice(BaseName(real).c_str());
+    int number = zelkor::ports::PortNumberForDevice(BaseName(real));
     if (number <= 0) number = 1;
     const std::string link = dir_template + "/COM" + std::to_string(number);
     if (::symlink(real.c_str(), link.c_str()) != 0) {
@@ -154,10 +154,10 @@ std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std
         ::rmdir(dir_template.c_str());
         return nullptr;
     }
-    const char *previous = std::getenv(zelkor::platform::kPortDirVariable);
+    const char *previous = std::getenv(zelkor::ports::PortDirVariable());
     std::optional<std::string> kept;
     if (previous != nullptr) kept = previous;
-    ::setenv(zelkor::platform::kPortDirVariable, dir_template.c_str(), 1);
+    ::setenv(zelkor::ports::PortDirVariable(), dir_template.c_str(), 1);
     return std::make_unique<SymlinkPort>(dir_template, link, number, std::move(kept));
 }
 
@@ -187,7 +187,7 @@ std::vector<std::pair<std::string, std::string>> StableNames() {
 std::vector<SerialDevice> ListSerialDevices() {
     const auto stable = StableNames();
     std::vector<SerialDevice> devices;
-    for (const auto &port : zelkor::platform::ListPorts()) {
+    for (const auto &port : zelkor::ports::ListPorts()) {
         SerialDevice device;
         device.number = port.number;
         device.device = port.device;

@@ -17,7 +17,7 @@
 
 #include <windows.h>
 
-#include "platform/port_names.h"
+#include "ports/port_list.h"
 
 namespace zelkor::cli::platform {
 namespace {
@@ -125,7 +125,7 @@ std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std
 
 std::vector<SerialDevice> ListSerialDevices() {
     std::vector<SerialDevice> devices;
-    for (const auto &port : zelkor::platform::ListPorts()) {
+    for (const auto &port : zelkor::ports::ListPorts()) {
         SerialDevice device;
         device.number = port.number;
         device.device = "COM" + std::to_string(port.number);

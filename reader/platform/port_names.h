@@ -7,11 +7,10 @@
 //     /dev/ttyACM<k> is COM<201+k> (k from 0 to 99).
 // A device keeps its number whatever else is plugged in.
 // On Windows port n is the system's own device COM<n> (port_names_win32.cpp).
+// The ports present now are listed by ports/port_list.h on these rules.
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <vector>
 
 namespace zelkor::platform {
 
@@ -24,14 +23,7 @@ bool ResolvePort(int number, char *path, std::size_t capacity);
 // Port number of a device name such as "ttyUSB0" (without /dev/), or 0.
 int PortNumberForDevice(const char *name);
 
-struct PortEntry {
-    int number = 0;
-    std::string device;  // path of the device (or of the published entry)
-    std::string label;   // "COM<n> (<device>)"
-};
-
-// Ports present now, published entries first, then real devices, each group
-// in ascending number.
-std::vector<PortEntry> ListPorts();
+// Port number of a published entry's name "COM<n>", or 0.
+int PublishedEntryNumber(const char *name);
 
 }  // namespace zelkor::platform

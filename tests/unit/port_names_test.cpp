@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/port_names.h"
+#include "ports/port_list.h"
 
 using namespace zelkor::platform;
 
@@ -57,7 +58,7 @@ TEST_F(PublishedPortsTest, PublishedEntriesWinAndAreListedFirst) {
     ASSERT_TRUE(ResolvePort(12, path, sizeof path));
     EXPECT_EQ(std::string(path), dir_ + "/COM12");
 
-    const auto ports = ListPorts();
+    const auto ports = zelkor::ports::ListPorts();
     ASSERT_GE(ports.size(), 2u);
     EXPECT_EQ(ports[0].number, 3);
     EXPECT_EQ(ports[0].label, "COM3 (/dev/null)");
