@@ -109,7 +109,7 @@ QString CDumpView::AsciiText(const card::CardImage &image, int block) {
 void CDumpView::FillRow(const card::CardImage &image, int block) {
     const int sector = card::SectorOfBlock(block);
     auto *number = new QTableWidgetItem(QString::number(block));
-    auto *data = new QTableWidgetItem(HexText(image, block));
+    auto *bytes = new QTableWidgetItem(HexText(image, block));
     auto *ascii = new QTableWidgetItem(AsciiText(image, block));
     number->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     if (sector % 2 == 1) number->setBackground(kOddSectorColour);
@@ -133,13 +133,13 @@ void CDumpView::FillRow(const card::CardImage &image, int block) {
                                         : QStringLiteral("块 %1：数据块").arg(block);
         break;
     }
-    for (QTableWidgetItem *item : {data, ascii}) {
+    for (QTableWidgetItem *item : {bytes, ascii}) {
         if (colour.isValid()) item->setBackground(colour);
         item->setToolTip(tip);
     }
     number->setToolTip(tip);
     setItem(block, kBlockColumn, number);
-    setItem(block, kDataColumn, data);
+    setItem(block, kDataColumn, bytes);
     setItem(block, kAsciiColumn, ascii);
     auto *header = new QTableWidgetItem(block == card::FirstBlock(sector) ? QStringLiteral("扇区 %1").arg(sector) : QString());
     setVerticalHeaderItem(block, header);
@@ -157,10 +157,10 @@ void CDumpView::ShowImage(const card::CardImage &image) {
 void CDumpView::ShowDifferences(const std::vector<card::ByteMask> &differing, const card::CardImage *other) {
     for (int block = 0; block < rowCount(); ++block) {
         const card::ByteMask mask = static_cast<size_t>(block) < differing.size() ? differing[static_cast<size_t>(block)] : 0;
-        QTableWidgetItem *data = item(block, kDataColumn);
+        QTableWidgetItem *bytes = item(block, kDataColumn);
         QTableWidgetItem *number = item(block, kBlockColumn);
-        if (data == nullptr || number == nullptr) continue;
-        data->setData(kDifferingRole, static_cast<int>(mask));
+        if (bytes == nullptr || number == nullptr) continue;
+        bytes->setData(kDifferingRole, static_cast<int>(mask));
         QFont font = number->font();
         font.setBold(mask != 0);
         number->setFont(font);
@@ -168,7 +168,7 @@ void CDumpView::ShowDifferences(const std::vector<card::ByteMask> &differing, co
         QString tip = number->toolTip().section(QStringLiteral("\n比较文件："), 0, 0);
         if (mask != 0 && other != nullptr && block < other->block_count())
             tip += QStringLiteral("\n比较文件：%1").arg(HexText(*other, block).trimmed());
-        for (QTableWidgetItem *cell : {number, data, item(block, kAsciiColumn)}) cell->setToolTip(tip);
+        for (QTableWidgetItem *cell : {number, bytes, item(block, kAsciiColumn)}) cell->setToolTip(tip);
     }
     viewport()->update();
 }

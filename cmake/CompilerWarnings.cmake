@@ -1,4 +1,5 @@
-# zelkor_enable_warnings(<target>): the project's warning set, optionally fatal.
+# zelkor_enable_warnings(<target>): the project's warning set, optionally
+# fatal; the same for the library, the programs, Parvex and the tests.
 function(zelkor_enable_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
     -Wno-sign-conversion -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual)
@@ -7,10 +8,3 @@ function(zelkor_enable_warnings target)
   endif()
 endfunction()
 
-# Same set for C++ sources that include third-party headers (Qt, GoogleTest) with old-style casts.
-function(zelkor_enable_warnings_relaxed target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra)
-  if(ZELKOR_WARNINGS_AS_ERRORS)
-    target_compile_options(${target} PRIVATE -Werror)
-  endif()
-endfunction()

@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"RestoreCardSwapped", Work::Restore, Event::Swap, zc::Selection::OtherCard},
                       HostileCase{"RestoreCardRemoved", Work::Restore, Event::Remove, zc::Selection::NoCard},
                       HostileCase{"RestoreReaderUnplugged", Work::Restore, Event::Unplug, zc::Selection::ReaderGone}),
-    [](const ::testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<HostileCase> &instance) { return std::string(instance.param.name); });
 
 // A Mini is known by its UID like any other card: a restore stops when another
 // Mini answers the new selection, and nothing is written onto it.

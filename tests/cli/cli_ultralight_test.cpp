@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Cli, CliUltraLightKinds,
                                            KindCase{Model::Ntag213, "NTAG213", 45, 39},
                                            KindCase{Model::Ntag215, "NTAG215", 135, 129},
                                            KindCase{Model::Ntag216, "NTAG216", 231, 225}),
-                         [](const auto &info) { return "Pages" + std::to_string(info.param.pages); });
+                         [](const auto &instance) { return "Pages" + std::to_string(instance.param.pages); });
 
 TEST_F(CliUltraLightTest, ProtectedPagesAreReportedUnreadableAndRefuseARestore) {
     const auto open = sim::MakeDemoUltraLight(Model::Ntag213);

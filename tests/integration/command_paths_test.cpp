@@ -256,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Upload data is no answer: the command fails and copies
                       // nothing, whatever its bytes 4 and 5 claim (-1: length untouched).
                       ReaderIdCase{"UploadDataClaimingMore", Hex("01 02 03 04 00 40 00 11 22 33"), -1}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &instance) { return std::string(instance.param.name); });
 
 TEST_F(CommandPathTest, AnswersTooShortForTheirDataAreNotTakenAsSuccess) {
     unsigned char block[16];
@@ -329,6 +329,6 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyMessageCase{"B30", false, 30, "  #↑密钥B验证失败！\n"},
                       KeyMessageCase{"B27", false, 27, "  #↑密钥B验证失败！\n"},
                       KeyMessageCase{"Plain16", true, 16, "  #↑M1卡密钥认证出错\n"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &instance) { return std::string(instance.param.name); });
 
 }  // namespace

@@ -264,7 +264,7 @@ TEST_P(CommandFrameTest, SendsItsFrameAndReportsSuccess) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, CommandFrameTest, ::testing::ValuesIn(FrameCases()),
-                         [](const auto &info) { return info.param.name; });
+                         [](const auto &instance) { return instance.param.name; });
 
 
 // One failure path per command: the reader reports "no card"; the command
@@ -305,6 +305,6 @@ TEST_P(CommandFailureTest, ErrorStatusGivesZeroAtOnceAndLeavesBuffers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, CommandFailureTest, ::testing::ValuesIn(FailureCases()),
-                         [](const auto &info) { return info.param.name; });
+                         [](const auto &instance) { return instance.param.name; });
 
 }  // namespace

@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{0x40, "  #↑未激活COS的情况下执行COS指令\n"},
                       StatusCase{0x41, "  #↑卡片不支持该命令\n"}, StatusCase{0x02, "  #↑未定义错误代码\n"},
                       StatusCase{0x99, "  #↑未定义错误代码\n"}),
-    [](const auto &info) { return StatusName(info.param.status); });
+    [](const auto &instance) { return StatusName(instance.param.status); });
 
 TEST_F(ExchangeTest, ErrorStatusTraceIsOneLineAndNoNoAnswerNoticeFollows) {
     const sim::Bytes answer = sim::EncodeAnswer(0x01);
@@ -284,9 +284,9 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"refusal glued to a good answer", {Cat({kRefusal, kGood})}, 0, ""},
         StreamCase{"good answer with the first byte of the next", {Cat({kGood, Hex("55")}), Hex("55 00 00 00 02 0B 09")}, 1, ""},
         StreamCase{"garbage between glued frames", {Cat({Hex("13"), kRefusal, Hex("A5 5A"), kGood})}, 0, "13"}),
-    [](const auto &info) {
+    [](const auto &instance) {
         std::string name;
-        for (const char *p = info.param.name; *p != 0; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        for (const char *p = instance.param.name; *p != 0; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
         return name;
     });
 

@@ -143,10 +143,10 @@ TEST_P(TrailerOperationTest, ChecksReadsPausesAndWritesWithTheAllowedKey) {
 INSTANTIATE_TEST_SUITE_P(AllConditions, TrailerOperationTest,
                          ::testing::Combine(::testing::Values(Op::kModifyKey, Op::kModifyControl),
                                             ::testing::Range(0, 8)),
-                         [](const auto &info) {
-                             return std::string(std::get<0>(info.param) == Op::kModifyKey ? "ModifyKey"
+                         [](const auto &instance) {
+                             return std::string(std::get<0>(instance.param) == Op::kModifyKey ? "ModifyKey"
                                                                                            : "ModifyControl") +
-                                    "_n" + std::to_string(std::get<1>(info.param));
+                                    "_n" + std::to_string(std::get<1>(instance.param));
                          });
 
 // A failing step ends the operation there: nothing further is sent or written.
@@ -172,10 +172,10 @@ TEST_P(TrailerOperationFailureTest, StopsAtTheFailedStep) {
     EXPECT_EQ(out.find(Gbk("密钥修改成功")), std::string::npos);
 }
 
-std::string StepName(const ::testing::TestParamInfo<std::tuple<Op, int>> &info) {
+std::string StepName(const ::testing::TestParamInfo<std::tuple<Op, int>> &instance) {
     static const char *const kSteps[4] = {"CheckA", "CheckB", "Read", "Write"};
-    return std::string(std::get<0>(info.param) == Op::kModifyKey ? "ModifyKey" : "ModifyControl") + "_" +
-           kSteps[std::get<1>(info.param)];
+    return std::string(std::get<0>(instance.param) == Op::kModifyKey ? "ModifyKey" : "ModifyControl") + "_" +
+           kSteps[std::get<1>(instance.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, TrailerOperationFailureTest,

@@ -260,7 +260,7 @@ TEST_F(ReaderModelTest, LineSpeed) {
         EXPECT_EQ(r.line_baud, expected[b - 1]);
         EXPECT_EQ(reader.baud(), expected[b - 1]);
     }
-    for (std::uint8_t b : {0x00, 0x08, 0xFF}) {
+    for (const std::uint8_t b : std::initializer_list<std::uint8_t>{0x00, 0x08, 0xFF}) {
         const sim::Reaction r = Send(0xBD, 0x01, {b});
         EXPECT_EQ(Parse(r.pieces.at(0).bytes).status, st::kBadParameter);
         EXPECT_EQ(r.line_baud, 0);

@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Sim, UltraLightKinds,
                          ::testing::Values(KindCase{Model::UltraLight, 16, false}, KindCase{Model::Ev1Small, 20, false},
                                            KindCase{Model::Ev1Large, 41, false}, KindCase{Model::Ntag213, 45, true},
                                            KindCase{Model::Ntag215, 135, true}, KindCase{Model::Ntag216, 231, true}),
-                         [](const auto &info) { return "Pages" + std::to_string(info.param.pages); });
+                         [](const auto &instance) { return "Pages" + std::to_string(instance.param.pages); });
 
 TEST(UltraLightFamily, DynamicLockBitsMakePagesReadOnly) {
     auto ntag = sim::MakeDemoUltraLight(Model::Ntag213);

@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{0, -1, -1, 11, false, false}, AddressCase{0, 0, -4, 13, false, false},
         AddressCase{1, -1, 0, 11, false, false}, AddressCase{1, 2, -1, 11, false, false},
         AddressCase{1, 256, 0, 12, false, false}, AddressCase{0, -1, 259, 13, false, false}),
-    [](const auto &info) { return CaseName(info.param); });
+    [](const auto &instance) { return CaseName(instance.param); });
 
 TEST(KeyTypeByteTest, KeyAKeyBAndAnythingElse) {
     EXPECT_EQ(KeyTypeByte(0), 0x60);
