@@ -69,9 +69,9 @@ private:
         step.fatal = fatal;
         return step;
     }
-    RestoreStep &Skip(int block, StepCode code, bool fatal = false) {
-        return Add(block, StepAction::Skip, std::nullopt, code, fatal);
-    }
+    // A skipped block whose reason takes arguments, for them to be filled in.
+    RestoreStep &SkipWith(int block, StepCode code, bool fatal) { return Add(block, StepAction::Skip, std::nullopt, code, fatal); }
+    void Skip(int block, StepCode code, bool fatal = false) { SkipWith(block, code, fatal); }
     RestoreStep &Write(int block, KeyType key, StepCode note = StepCode::None) {
         return Add(block, StepAction::Write, key, note, false);
     }
@@ -80,18 +80,18 @@ private:
     void CheckCard() {
         if (file_.kind != card_.kind) {
             const bool larger = file_.block_count() > card_.block_count();
-            RestoreStep &step = Skip(-1, larger ? StepCode::FileTooLarge : StepCode::KindDiffers, larger);
+            RestoreStep &step = SkipWith(-1, larger ? StepCode::FileTooLarge : StepCode::KindDiffers, larger);
             step.file_kind = file_.kind;
             step.card_kind = card_.kind;
         }
         if (!file_.uid.empty() && !card_.uid.empty() && file_.uid != card_.uid) {
-            RestoreStep &step = Skip(-1, StepCode::UidDiffers, !options_.force);
+            RestoreStep &step = SkipWith(-1, StepCode::UidDiffers, !options_.force);
             step.forced = options_.force;
             step.file_uid = file_.uid;
             step.uid = card_.uid;
         }
         if (file_.uid.empty() && !card_.uid.empty()) {
-            RestoreStep &step = Skip(-1, StepCode::UidUnknown, !options_.force);
+            RestoreStep &step = SkipWith(-1, StepCode::UidUnknown, !options_.force);
             step.forced = options_.force;
             step.uid = card_.uid;
         }
@@ -111,7 +111,7 @@ private:
         }
         return access;
     }
-    void SkipForAccess(int block, StepCode problem) { Skip(block, problem, true).sector = SectorOfBlock(block); }
+    void SkipForAccess(int block, StepCode problem) { SkipWith(block, problem, true).sector = SectorOfBlock(block); }
 
     // A known key of the sector that `access` allows; key A first.
     std::optional<KeyType> KnownKeyAllowed(int sector, Access access) const {
@@ -123,40 +123,48 @@ private:
 
     void PlanData(int block) {
         const auto i = static_cast<std::size_t>(block);
-        if (file_.BlockUnknown(block)) return void(Skip(block, StepCode::NotInFile));
-        if (!file_.BlockKnown(block)) return void(Skip(block, StepCode::BytesUnknownInFile, true));
-        if (card_.BlockKnown(block) && card_.blocks[i] == file_.blocks[i]) return void(Skip(block, StepCode::AlreadyOnCard));
+        if (file_.BlockUnknown(block)) return Skip(block, StepCode::NotInFile);
+        if (!file_.BlockKnown(block)) return Skip(block, StepCode::BytesUnknownInFile, true);
+        if (card_.BlockKnown(block) && card_.blocks[i] == file_.blocks[i]) return Skip(block, StepCode::AlreadyOnCard);
         const int sector = SectorOfBlock(block);
         StepCode problem = StepCode::None;
         const auto access = CardAccess(sector, problem);
         if (!access) return SkipForAccess(block, problem);
         const Condition condition = access->conditions[static_cast<std::size_t>(AccessPositionOfBlock(block))];
         const Access write = DataRightsOf(condition, access->conditions[3]).write;
-        if (write == Access::Never) return void(Skip(block, StepCode::ReadOnly, true).condition = condition);
+        if (write == Access::Never) {
+            SkipWith(block, StepCode::ReadOnly, true).condition = condition;
+            return;
+        }
         const auto key = KnownKeyAllowed(sector, write);
-        if (!key) return void(Skip(block, StepCode::WriteKeyUnknown, true).writer = write);
+        if (!key) {
+            SkipWith(block, StepCode::WriteKeyUnknown, true).writer = write;
+            return;
+        }
         Write(block, *key);
     }
 
     void PlanTrailer(int block) {
         const int sector = SectorOfBlock(block);
-        if (!options_.trailers) return void(Skip(block, StepCode::TrailerNeedsOption));
-        if (file_.BlockUnknown(block)) return void(Skip(block, StepCode::TrailerNotInFile));
-        if (!file_.BlockKnown(block)) return void(Skip(block, StepCode::TrailerBytesUnknown, true));
+        if (!options_.trailers) return Skip(block, StepCode::TrailerNeedsOption);
+        if (file_.BlockUnknown(block)) return Skip(block, StepCode::TrailerNotInFile);
+        if (!file_.BlockKnown(block)) return Skip(block, StepCode::TrailerBytesUnknown, true);
         const Block &wanted = file_.blocks[static_cast<std::size_t>(block)];
         const DecodedAccess next = DecodeAccessBytes(std::span<const std::uint8_t>(wanted.data() + 6, 4));
-        if (!next.consistent())
-            return void(Skip(block, StepCode::TrailerAccessInconsistent, true).bytes.assign(wanted.begin() + 6, wanted.begin() + 10));
+        if (!next.consistent()) {
+            SkipWith(block, StepCode::TrailerAccessInconsistent, true).bytes.assign(wanted.begin() + 6, wanted.begin() + 10);
+            return;
+        }
         StepCode problem = StepCode::None;
         const auto now = CardAccess(sector, problem);
         if (!now) return SkipForAccess(block, problem);
         const Changes changes = ChangesOf(sector, wanted);
-        if (!changes.any()) return void(Skip(block, StepCode::TrailerAlreadyOnCard));
+        if (!changes.any()) return Skip(block, StepCode::TrailerAlreadyOnCard);
         const auto key = TrailerWriter(sector, now->conditions[3], changes);
-        if (!key) return void(Skip(block, StepCode::TrailerKeyNotAllowed, true));
+        if (!key) return Skip(block, StepCode::TrailerKeyNotAllowed, true);
         if (!AccessBitsWritableAgain(next.conditions[3])) {
             RestoreStep &step = options_.force ? Write(block, *key, StepCode::AccessBitsFrozen)
-                                               : Skip(block, StepCode::AccessBitsFrozen, true);
+                                               : SkipWith(block, StepCode::AccessBitsFrozen, true);
             step.forced = options_.force;
             step.condition = next.conditions[3];
             return;
