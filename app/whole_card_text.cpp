@@ -16,13 +16,7 @@ QString SectorKeysToolTip(int sector, const card::SectorKeys &keys) {
 }
 
 QString AccessWords(card::Access access) {
-    switch (access) {
-    case card::Access::Never: return QStringLiteral("从不");
-    case card::Access::KeyA: return QStringLiteral("密钥A");
-    case card::Access::KeyB: return QStringLiteral("密钥B");
-    case card::Access::KeyAOrB: return QStringLiteral("密钥A或B");
-    }
-    return {};
+    return QString::fromStdString(zelkor::words::AccessText(access, zelkor::words::Language::Chinese));
 }
 
 namespace {
