@@ -377,6 +377,7 @@ TEST_F(CliTest, RestoreStopsWhenAnotherCardIsSwappedInAndSaysWhatWentWhere) {
     EXPECT_THAT(run.err, HasSubstr("nothing was written to the card UID 99887766"));
     const auto out = nlohmann::json::parse(run.out);
     EXPECT_EQ(out["stopped"]["reason"], "other_card");
+    EXPECT_EQ(out["stopped"]["code"], "other_card");
     EXPECT_EQ(out["stopped"]["found_uid"], "99887766");
     ASSERT_GE(out["written_blocks"].size(), 4u);
     for (const auto &block : out["written_blocks"]) {
