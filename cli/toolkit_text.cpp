@@ -51,13 +51,17 @@ nlohmann::json PlanJson(const card::UltraLightPlan &plan) {
     return steps;
 }
 
+namespace {
+std::string Colon() { return ToolkitLanguage() == Language::Chinese ? "：" : ": "; }
+}  // namespace
+
 std::string FailureNote(const card::BlockFailure &failure) {
-    return words::BlockName(failure.block, ToolkitLanguage()) + ": " + words::Text(failure, ToolkitLanguage());
+    return words::BlockName(failure.block, ToolkitLanguage()) + Colon() + words::Text(failure, ToolkitLanguage());
 }
 
 std::string FailureNote(const card::PageFailure &failure) {
     const std::string page = ToolkitLanguage() == Language::Chinese ? "页 " : "page ";
-    return page + std::to_string(failure.page) + ": " + words::Text(failure.reason, ToolkitLanguage());
+    return page + std::to_string(failure.page) + Colon() + words::Text(failure.reason, ToolkitLanguage());
 }
 
 nlohmann::json FailureJson(const card::BlockFailure &failure) {
