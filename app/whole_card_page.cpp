@@ -546,7 +546,7 @@ void CWholeCardPage::ReportRestore(const card::RestoreReport &report, const std:
         text += QStringLiteral("。\n") + QStringLiteral("写入 %1 块，校验通过 %2 块，跳过 %3 块").arg(report.written).arg(report.verified).arg(report.skipped);
     }
     for (const card::BlockFailure &failure : report.failures)
-        text += QStringLiteral("\n块 %1：%2").arg(failure.block).arg(ToolkitWords(failure.message));
+        text += QStringLiteral("\n块 %1：%2").arg(failure.block).arg(ToolkitWords(failure));
     ShowStatus(text);
     MessageService::Instance().Show(this, text, QStringLiteral("写整卡"),
                                     report.ok() ? MessageService::Icon::Information : MessageService::Icon::Error);
@@ -625,17 +625,13 @@ void CWholeCardPage::OnSaveFile() {
     if (!ChooseTargetForIncomplete(&target, m_image->KnownBlockCount(), m_image->block_count(), m_image->partial,
                                    QStringLiteral("块")))
         return;
-    std::vector<std::string> warnings;
+    std::vector<card::FileWarning> warnings;
     const std::string contents = card::WriteDump(*m_image, *format, &warnings);
     if (!WriteSavedFile(target, contents)) return;
     QString text = QStringLiteral("已保存 %1").arg(FileName(target));
-    const bool uid_lost = !card::FormatHoldsUid(*format, *m_image);
-    if (!warnings.empty() || uid_lost) {
+    if (!warnings.empty()) {
         QStringList lines;
-        for (const std::string &warning : warnings) lines << ToolkitWords(warning);
-        if (uid_lost)
-            lines << QStringLiteral("卡号 %1 没有保存：这种文件只能以厂商块的 4 字节卡号和校验字节保存卡号")
-                         .arg(QString::fromStdString(card::ToHex(m_image->uid)));
+        for (const card::FileWarning &warning : warnings) lines << ToolkitWords(warning);
         text += QStringLiteral("\n注意：") + lines.join(QLatin1Char('\n'));
         MessageService::Instance().Show(this, text, QStringLiteral("保存文件"), MessageService::Icon::Warning);
     }

@@ -1,7 +1,5 @@
 #include "whole_card_text.h"
 
-#include <QRegularExpression>
-
 #include <utility>
 
 #include "card/hex.h"
@@ -18,13 +16,7 @@ QString SectorKeysToolTip(int sector, const card::SectorKeys &keys) {
 }
 
 QString AccessWords(card::Access access) {
-    switch (access) {
-    case card::Access::Never: return QStringLiteral("从不");
-    case card::Access::KeyA: return QStringLiteral("密钥A");
-    case card::Access::KeyB: return QStringLiteral("密钥B");
-    case card::Access::KeyAOrB: return QStringLiteral("密钥A或B");
-    }
-    return {};
+    return QString::fromStdString(zelkor::words::AccessText(access, zelkor::words::Language::Chinese));
 }
 
 namespace {
@@ -82,125 +74,42 @@ QString ValueBlockToolTip(int block, const card::ValueBlockInfo &info) {
 }
 
 QString BlockRanges(const QList<int> &blocks) {
-    QStringList parts;
-    for (qsizetype i = 0; i < blocks.size();) {
-        qsizetype j = i;
-        while (j + 1 < blocks.size() && blocks[j + 1] == blocks[j] + 1) ++j;
-        parts << (j > i ? QStringLiteral("%1-%2").arg(blocks[i]).arg(blocks[j]) : QString::number(blocks[i]));
-        i = j + 1;
-    }
-    return parts.join(QLatin1Char(' '));
+    const std::vector<int> numbers(blocks.begin(), blocks.end());
+    return QString::fromStdString(zelkor::words::RangesText(numbers, " "));
 }
 
-QString ToolkitWords(const std::string &reason) {
-    // The toolkit words its messages in English; these are the ones it gives.
-    static const std::pair<const char *, const char *> kReasons[] = {
-        {"manufacturer block: never written", "厂商块，从不写入"},
-        {"the card already holds these bytes", "卡上已是相同的数据"},
-        {"not in the file \\(unknown\\)", "文件中没有这一块（未知）"},
-        {"bytes unknown in the file", "文件中这一块有未知的字节"},
-        {"access bits of sector (\\d+) unknown: no key read its trailer", "扇区 \\1 的控制字未知：没有密钥能读出它的控制块"},
-        {"sector (\\d+) is blocked by inconsistent access bits", "扇区 \\1 的控制字无效，整个扇区被锁死"},
-        {"block is read-only \\(access bits (\\d+)\\)", "只读块（控制位 \\1）"},
-        {"key with write access not known \\((.+) may write\\)", "不知道有写权限的密钥（\\1 可写）"},
-        {"trailer: written only with the trailers option", "控制块：选中“包括控制块”时才写入"},
-        {"trailer not in the file \\(unknown\\)", "文件中没有这个控制块（未知）"},
-        {"trailer bytes unknown in the file \\(a key not found\\)", "文件中控制块有未知的字节（有密钥没有找到）"},
-        {"inconsistent access bytes (\\w+): never written", "控制字 \\1 无效：从不写入"},
-        {"the card already holds this trailer", "卡上已是相同的控制块"},
-        {"access conditions do not let a known key write this trailer", "控制条件不允许已知的密钥写这个控制块"},
-        {"access bits (\\d+) can never be changed again: needs force", "控制位 \\1 写入后再也不能修改"},
-        {"access bits can never be changed again \\(forced\\)", "控制字写入后再也不能修改"},
-        {"UID (\\w+) in the file, (\\w+) on the card.*", "文件中的卡号是 \\1，卡片的卡号是 \\2（厂商块不写入，卡号不变）"},
-        {"the file is a (\\w+) dump, the card a (\\w+) card: the file does not fit", "文件是 \\1 卡的数据，卡片是 \\2 卡：写不下"},
-        {"the file is a (\\w+) dump, the card a (\\w+) card: only the file's blocks are written",
-         "文件是 \\1 卡的数据，卡片是 \\2 卡：只写入文件中有的块"},
-        {"key ([AB]) not accepted", "密钥\\1 验证失败"},
-        {"write refused", "写入被拒绝"},
-        {"trailer write refused", "控制块写入被拒绝"},
-        {"written, but reading it back failed", "已写入，但读回失败"},
-        {"written, but reads back different bytes", "已写入，但读回的数据不同"},
-        {"written, but the new key A is not accepted", "已写入，但新的密钥A 验证失败"},
-        {"written, but reads back different access bits or key B", "已写入，但读回的控制字或密钥B 不同"},
-        {"key ([AB]) unknown in sectors (.+): written as zeros", "扇区 \\2 的密钥\\1 未知：写成全 0"},
-        {"(\\d+) blocks hold unknown bytes: written as zeros \\(a raw dump cannot mark them\\)",
-         "\\1 块含有未知的字节：写成 0（二进制文件不能标记未知的字节）"},
-        {"UID unknown: written from the manufacturer block", "卡号未知：取自厂商块"},
-        {"(ATQA|SAK) unknown: written as the usual value of a (\\w+) card", "\\1 未知：写成 \\2 卡通常的值"},
-    };
-    QString text = QString::fromStdString(reason);
-    for (const auto &[pattern, words] : kReasons) {
-        const QRegularExpression expression(QStringLiteral("^%1$").arg(QString::fromUtf8(pattern)));
-        if (expression.match(text).hasMatch()) {
-            text.replace(expression, QString::fromUtf8(words));
-            break;
-        }
-    }
-    return text.replace(QStringLiteral("key A|B"), QStringLiteral("密钥A或B"))
-        .replace(QStringLiteral("key A"), QStringLiteral("密钥A"))
-        .replace(QStringLiteral("key B"), QStringLiteral("密钥B"))
-        .replace(QStringLiteral("never"), QStringLiteral("从不"));
+QString CardLossWords(const card::Reselection &found, const std::vector<std::uint8_t> &uid) {
+    return ToolkitWords(found, uid);
 }
 
 namespace {
 
-QString UidText(const std::vector<std::uint8_t> &uid) { return QString::fromStdString(card::ToHex(uid)); }
+QList<int> Blocks(const std::vector<int> &numbers) { return QList<int>(numbers.begin(), numbers.end()); }
 
-QString StepWords(const card::RestoreStep &step) {
-    switch (step.code) {
-    case card::StepCode::UidUnknown:
-        return QStringLiteral("文件中没有卡号（没有厂商块），无法确认它是卡片 %1 的数据").arg(UidText(step.uid)) +
-               (step.forced ? QStringLiteral("（已确认写入）") : QString());
-    case card::StepCode::Text: break;
-    }
-    return ToolkitWords(step.reason);
+bool IsWriteWarning(const card::RestoreStep &step) {
+    return step.block >= 0 && step.action == card::StepAction::Write && step.code != card::StepCode::None;
 }
+bool IsSkippedBlock(const card::RestoreStep &step) { return step.block >= 0 && step.action == card::StepAction::Skip; }
+
+QString FatalMark(const card::RestoreStep &step) { return step.fatal ? QStringLiteral("错误：") : QString(); }
 
 }  // namespace
 
-QString CardLossWords(const card::Reselection &found, const std::vector<std::uint8_t> &uid) {
-    switch (found.outcome) {
-    case card::Selection::OtherCard:
-        return QStringLiteral("读卡器上换成了另一张卡（卡号 %1），不是开始时的卡片 %2").arg(UidText(found.uid), UidText(uid));
-    case card::Selection::NoCard: return QStringLiteral("卡片 %1 已离开读卡器").arg(UidText(uid));
-    case card::Selection::ReaderGone: return QStringLiteral("读卡器没有应答（已拔出或断电）");
-    case card::Selection::SameCard: break;
-    }
-    return QString();
-}
-
 QString RestorePlanText(const card::RestorePlan &plan) {
+    QStringList lines;
     QList<int> written;
-    QStringList card_notes;
-    // Skipped blocks and warnings, grouped by their reason in plan order.
-    std::vector<std::pair<QString, QList<int>>> skipped;
-    std::vector<std::pair<QString, QList<int>>> warnings;
-    auto add = [](std::vector<std::pair<QString, QList<int>>> &groups, const QString &reason, int block) {
-        for (auto &[text, blocks] : groups) {
-            if (text == reason) {
-                blocks << block;
-                return;
-            }
-        }
-        groups.push_back({reason, {block}});
-    };
     for (const card::RestoreStep &step : plan.steps) {
-        const QString reason = StepWords(step);
-        if (step.block < 0) {
-            card_notes << (step.fatal ? QStringLiteral("错误：") : QStringLiteral("注意：")) + reason;
-        } else if (step.action == card::StepAction::Write) {
-            written << step.block;
-            if (!reason.isEmpty()) add(warnings, reason, step.block);
-        } else {
-            add(skipped, (step.fatal ? QStringLiteral("错误：") : QString()) + reason, step.block);
-        }
+        if (step.block < 0) lines << (step.fatal ? QStringLiteral("错误：") : QStringLiteral("注意：")) + ToolkitWords(step);
+        if (step.block >= 0 && step.action == card::StepAction::Write) written << step.block;
     }
-    QStringList lines = card_notes;
     lines << QStringLiteral("将写入 %1 块：%2").arg(written.size()).arg(written.isEmpty() ? QStringLiteral("无") : BlockRanges(written));
-    for (const auto &[reason, blocks] : warnings) lines << QStringLiteral("  注意，块 %1：%2").arg(BlockRanges(blocks), reason);
-    int skipped_count = 0;
-    for (const auto &group : skipped) skipped_count += static_cast<int>(group.second.size());
+    for (const auto &group : card::GroupByReason(plan.steps, IsWriteWarning))
+        lines << QStringLiteral("  注意，块 %1：%2").arg(BlockRanges(Blocks(group.numbers)), ToolkitWords(*group.step));
+    const auto skipped = card::GroupByReason(plan.steps, IsSkippedBlock);
+    qsizetype skipped_count = 0;
+    for (const auto &group : skipped) skipped_count += static_cast<qsizetype>(group.numbers.size());
     lines << QStringLiteral("跳过 %1 块：").arg(skipped_count);
-    for (const auto &[reason, blocks] : skipped) lines << QStringLiteral("  块 %1：%2").arg(BlockRanges(blocks), reason);
+    for (const auto &group : skipped)
+        lines << QStringLiteral("  块 %1：%2").arg(BlockRanges(Blocks(group.numbers)), FatalMark(*group.step) + ToolkitWords(*group.step));
     return lines.join(QLatin1Char('\n'));
 }

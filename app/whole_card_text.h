@@ -13,6 +13,7 @@
 #include "card/card_link.h"
 #include "card/restore.h"
 #include "card/value_block.h"
+#include "words/toolkit_words.h"
 
 // Twelve hexadecimal digits, or "未知".
 QString KeyText(const std::optional<zelkor::card::Key> &key);
@@ -26,9 +27,12 @@ QString AccessWords(zelkor::card::Access access);
 QString TrailerToolTip(const zelkor::card::CardImage &image, int sector);
 QString ValueBlockToolTip(int block, const zelkor::card::ValueBlockInfo &info);
 
-// A message of the card toolkit (a reason in the restore plan, a restore
-// failure, a warning on saving), in words.
-QString ToolkitWords(const std::string &reason);
+// A code of the card toolkit (a reason in the restore plan, a restore
+// failure, a warning on saving) in the program's words.
+template <class... Code>
+QString ToolkitWords(const Code &...code) {
+    return QString::fromStdString(zelkor::words::Text(code..., zelkor::words::Language::Chinese));
+}
 // Why card work stopped when a new selection did not find the card with
 // `uid`: another card, no card, or no reader.
 QString CardLossWords(const zelkor::card::Reselection &found, const std::vector<std::uint8_t> &uid);

@@ -17,24 +17,6 @@
 
 namespace card = zelkor::card;
 
-namespace {
-
-QString NoteText(const card::UltraLightFileNote &note) {
-    QStringList pages;
-    for (int page : note.pages) pages << QString::number(page);
-    switch (note.warning) {
-    case card::UltraLightFileWarning::UnknownBytesWrittenAsZeros:
-        return QStringLiteral("页 %1 有未知字节，二进制文件无法标记，已写为 0").arg(pages.join(QStringLiteral("、")));
-    case card::UltraLightFileWarning::KnownPagesAfterUnreadDropped:
-        return QStringLiteral("页 %1 在未读出的页之后，此格式无法保存").arg(pages.join(QStringLiteral("、")));
-    case card::UltraLightFileWarning::IdentityAssumed:
-        return QStringLiteral("ATQA 或 SAK 未知，已写为此类卡的常用值 44 00 和 00");
-    }
-    return {};
-}
-
-}  // namespace
-
 CCardWorker::Continuation CWholeCardPage::ReadUltraLightOnWorker(card::CardLink &link, const card::CardIdentity &identity,
                                                                  const CCardWorker::ProgressSink &sink, std::stop_token stop) {
     std::optional<card::UltraLightRead> read = card::ReadUltraLight(link, identity, ProgressFor(sink, this), stop);
@@ -92,7 +74,7 @@ void CWholeCardPage::SaveUltraLight(const QString &path) {
     QString text = QStringLiteral("已保存 %1").arg(QFileInfo(target).fileName());
     if (!notes.empty()) {
         QStringList lines;
-        for (const card::UltraLightFileNote &note : notes) lines << NoteText(note);
+        for (const card::UltraLightFileNote &note : notes) lines << ToolkitWords(note);
         text += QStringLiteral("\n注意：") + lines.join(QLatin1Char('\n'));
         MessageService::Instance().Show(this, text, caption, MessageService::Icon::Warning);
     }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <vector>
@@ -32,6 +33,9 @@ enum class Selection {
     NoCard,      // the reader answered, no card did
     ReaderGone,  // the reader did not answer at all: unplugged or off
 };
+inline constexpr Selection kAllSelections[] = {Selection::SameCard, Selection::OtherCard, Selection::NoCard,
+                                              Selection::ReaderGone};
+static_assert(std::size(kAllSelections) == static_cast<std::size_t>(Selection::ReaderGone) + 1);
 
 struct Reselection {
     Selection outcome = Selection::NoCard;

@@ -105,17 +105,29 @@ CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view 
     return image;
 }
 
-std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<std::string> *warnings) {
-    std::vector<std::string> local;
-    std::vector<std::string> &out = warnings != nullptr ? *warnings : local;
+namespace {
+std::string WriteFormat(const CardImage &image, DumpFormat format, std::vector<FileWarning> &warnings) {
     switch (format) {
-    case DumpFormat::Mct: return detail::WriteMct(image, out);
-    case DumpFormat::Bin: return detail::WriteBin(image, out);
-    case DumpFormat::Json: return detail::WriteJson(image, out);
-    case DumpFormat::Flipper: return detail::WriteFlipper(image, out);
-    case DumpFormat::Eml: return detail::WriteEml(image, out);
+    case DumpFormat::Mct: return detail::WriteMct(image, warnings);
+    case DumpFormat::Bin: return detail::WriteBin(image, warnings);
+    case DumpFormat::Json: return detail::WriteJson(image, warnings);
+    case DumpFormat::Flipper: return detail::WriteFlipper(image, warnings);
+    case DumpFormat::Eml: return detail::WriteEml(image, warnings);
     }
     return {};
+}
+}  // namespace
+
+std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<FileWarning> *warnings) {
+    std::vector<FileWarning> local;
+    std::vector<FileWarning> &out = warnings != nullptr ? *warnings : local;
+    std::string contents = WriteFormat(image, format, out);
+    if (!FormatHoldsUid(format, image)) {
+        FileWarning &warning = detail::Warn(out, FileWarningCode::UidNotKept);
+        warning.format = format;
+        warning.uid = image.uid;
+    }
+    return contents;
 }
 
 namespace {
@@ -142,7 +154,7 @@ DumpFormat DumpFormatOfFile(const std::string &path) {
     return FormatOfFile(path, ReadWholeFile(path));
 }
 
-void SaveDump(const std::string &path, const CardImage &image, std::vector<std::string> *warnings) {
+void SaveDump(const std::string &path, const CardImage &image, std::vector<FileWarning> *warnings) {
     const DumpFormat format = RequireFormat(path);
     WriteWholeFile(path, WriteDump(image, format, warnings));
 }
@@ -206,17 +218,24 @@ CardImage WithTrailerKeys(const CardImage &image) {
     return copy;
 }
 
-void WarnUnknownKeys(const CardImage &image, std::vector<std::string> &warnings) {
+void WarnUnknownKeys(const CardImage &image, std::vector<FileWarning> &warnings) {
     for (const KeyType type : {KeyType::A, KeyType::B}) {
-        std::string sectors;
+        std::vector<int> sectors;
         const ByteMask mask = type == KeyType::A ? kKeyAMask : kKeyBMask;
         for (int sector = 0; sector < image.sector_count(); ++sector) {
-            if ((image.known_mask[static_cast<std::size_t>(TrailerBlock(sector))] & mask) != mask)
-                sectors += (sectors.empty() ? "" : ", ") + std::to_string(sector);
+            if ((image.known_mask[static_cast<std::size_t>(TrailerBlock(sector))] & mask) != mask) sectors.push_back(sector);
         }
-        if (!sectors.empty())
-            warnings.push_back(std::string("key ") + KeyLetter(type) + " unknown in sectors " + sectors + ": written as zeros");
+        if (sectors.empty()) continue;
+        FileWarning &warning = Warn(warnings, FileWarningCode::KeyUnknown);
+        warning.key = type;
+        warning.sectors = std::move(sectors);
     }
+}
+
+FileWarning &Warn(std::vector<FileWarning> &warnings, FileWarningCode code) {
+    FileWarning &warning = warnings.emplace_back();
+    warning.code = code;
+    return warning;
 }
 
 }  // namespace detail

@@ -18,6 +18,8 @@
 // of .mct, "Mifare Classic type: MINI", a JSON dump with SAK 09.
 #pragma once
 
+#include <cstdint>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -68,15 +70,41 @@ bool FormatHoldsUid(DumpFormat format, const CardImage &image);
 // Throws FileError naming `file_name` for a malformed file. Keys found in the
 // trailers (and, for JSON, in SectorKeys) end up in image.keys.
 CardImage ParseDump(std::string_view bytes, DumpFormat format, std::string_view file_name);
-// Adds a line to `warnings` (may be null) for anything the format cannot hold,
-// such as unknown bytes written as zeros.
-std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<std::string> *warnings);
+// What a format could not hold when writing; the arguments are in the fields
+// named beside each code.
+enum class FileWarningCode {
+    KeyUnknown,                  // `key` unknown in `sectors`: written as zeros
+    UnknownBytesWrittenAsZeros,  // `count` blocks hold unknown bytes (a raw dump cannot mark them)
+    UidFromManufacturerBlock,    // no UID: the one of block 0 is written
+    AtqaAssumed,                 // written as the usual ATQA of a `kind` card
+    SakAssumed,                  // written as the usual SAK of a `kind` card
+    UidNotKept,                  // `uid` lost: a `format` file holds a UID only as block 0's
+};
+inline constexpr FileWarningCode kAllFileWarningCodes[] = {
+    FileWarningCode::KeyUnknown, FileWarningCode::UnknownBytesWrittenAsZeros, FileWarningCode::UidFromManufacturerBlock,
+    FileWarningCode::AtqaAssumed, FileWarningCode::SakAssumed, FileWarningCode::UidNotKept,
+};
+static_assert(std::size(kAllFileWarningCodes) == static_cast<std::size_t>(FileWarningCode::UidNotKept) + 1);
+
+struct FileWarning {
+    FileWarningCode code = FileWarningCode::KeyUnknown;
+    KeyType key = KeyType::A;
+    std::vector<int> sectors;
+    int count = 0;
+    CardKind kind = CardKind::Classic1K;
+    DumpFormat format = DumpFormat::Mct;
+    std::vector<std::uint8_t> uid;
+};
+
+// Adds to `warnings` (may be null) anything the format cannot hold, such as
+// unknown bytes written as zeros or a UID it has no place for.
+std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<FileWarning> *warnings);
 
 // Format from the extension, else from the contents; FileError when it is
 // unknown or the file cannot be read or written.
 CardImage LoadDump(const std::string &path);
 DumpFormat DumpFormatOfFile(const std::string &path);
-void SaveDump(const std::string &path, const CardImage &image, std::vector<std::string> *warnings);
+void SaveDump(const std::string &path, const CardImage &image, std::vector<FileWarning> *warnings);
 
 // Whole file contents, through card/safe_file.h (bounded regular inputs,
 // outputs replaced in one step); FileError when it cannot be read or written.

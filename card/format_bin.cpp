@@ -22,7 +22,7 @@ CardImage ReadBin(std::string_view bytes, std::string_view file) {
     return image;
 }
 
-std::string WriteBin(const CardImage &source, std::vector<std::string> &warnings) {
+std::string WriteBin(const CardImage &source, std::vector<FileWarning> &warnings) {
     const CardImage image = WithTrailerKeys(source);
     WarnUnknownKeys(image, warnings);
     int unknown_data = 0;
@@ -35,7 +35,7 @@ std::string WriteBin(const CardImage &source, std::vector<std::string> &warnings
         for (std::uint8_t byte : image.blocks[i]) out += static_cast<char>(byte);  // unknown bytes are stored as zero
     }
     if (unknown_data != 0)
-        warnings.push_back(std::to_string(unknown_data) + " blocks hold unknown bytes: written as zeros (a raw dump cannot mark them)");
+        Warn(warnings, FileWarningCode::UnknownBytesWrittenAsZeros).count = unknown_data;
     return out;
 }
 

@@ -34,7 +34,7 @@ CardImage ReadEml(std::string_view text, std::string_view file) {
     return image;
 }
 
-std::string WriteEml(const CardImage &source, std::vector<std::string> &warnings) {
+std::string WriteEml(const CardImage &source, std::vector<FileWarning> &warnings) {
     // The same bytes as a raw dump, as text.
     const std::string raw = WriteBin(source, warnings);
     std::string out;

@@ -180,20 +180,19 @@ CardImage ReadFlipper(std::string_view text, std::string_view file) {
     return image;
 }
 
-std::string WriteFlipper(const CardImage &source, std::vector<std::string> &warnings) {
+std::string WriteFlipper(const CardImage &source, std::vector<FileWarning> &warnings) {
     const CardImage image = WithTrailerKeys(source);
     const bool four_k = image.kind == CardKind::Classic4K;
-    const std::string kind_name(KindName(image.kind));
     std::vector<std::uint8_t> uid = image.uid;
     if (uid.empty() && image.BlockKnown(kManufacturerBlock)) {
         uid.assign(image.blocks[0].begin(), image.blocks[0].begin() + 4);
-        warnings.push_back("UID unknown: written from the manufacturer block");
+        Warn(warnings, FileWarningCode::UidFromManufacturerBlock);
     }
     std::array<std::uint8_t, 2> atqa = image.atqa.value_or(std::array<std::uint8_t, 2>{std::uint8_t(four_k ? 0x02 : 0x04), 0x00});
-    if (!image.atqa) warnings.push_back("ATQA unknown: written as the usual value of a " + kind_name + " card");
+    if (!image.atqa) Warn(warnings, FileWarningCode::AtqaAssumed).kind = image.kind;
     const std::uint8_t usual_sak = image.kind == CardKind::Mini ? kMiniSak : four_k ? 0x18 : 0x08;
     const std::uint8_t sak = image.sak.value_or(usual_sak);
-    if (!image.sak) warnings.push_back("SAK unknown: written as the usual value of a " + kind_name + " card");
+    if (!image.sak) Warn(warnings, FileWarningCode::SakAssumed).kind = image.kind;
 
     std::string out =
         "Filetype: Flipper NFC device\n"

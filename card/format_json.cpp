@@ -141,7 +141,7 @@ CardImage ReadJson(std::string_view text, std::string_view file) {
     return image;
 }
 
-std::string WriteJson(const CardImage &source, std::vector<std::string> &) {
+std::string WriteJson(const CardImage &source, std::vector<FileWarning> &) {
     const CardImage image = WithTrailerKeys(source);
     Json root;
     root["Created"] = "zelkor";

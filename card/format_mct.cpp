@@ -82,7 +82,7 @@ CardImage ReadMct(std::string_view text, std::string_view file) {
     return image;
 }
 
-std::string WriteMct(const CardImage &source, std::vector<std::string> &) {
+std::string WriteMct(const CardImage &source, std::vector<FileWarning> &) {
     const CardImage image = WithTrailerKeys(source);
     std::string out;
     for (int sector = 0; sector < image.sector_count(); ++sector) {

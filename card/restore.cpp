@@ -56,8 +56,8 @@ private:
     }
 
     // `write_sent`: the block may have changed on the card.
-    void Fail(int block, std::string message, bool write_sent = true) {
-        report_.failures.push_back({block, std::move(message)});
+    void Fail(int block, BlockFailureCode code, bool write_sent = true, KeyType key = KeyType::A) {
+        report_.failures.push_back({block, code, key});
         Reselect();  // a refused command leaves the card out of its session
         // A card or reader that is gone explains a refused authentication
         // better than the refusal does: the block counts as not written,
@@ -102,13 +102,13 @@ private:
         const int sector = SectorOfBlock(step.block);
         const KeyType type = step.key.value_or(KeyType::A);
         const auto &key = CardKey(sector, type);
-        if (!key || !Authenticate(sector, type, *key)) return Fail(step.block, std::string("key ") + KeyLetter(type) + " not accepted", false);
+        if (!key || !Authenticate(sector, type, *key)) return Fail(step.block, BlockFailureCode::KeyNotAccepted, false, type);
         just_selected_ = false;
-        if (!link_.WriteBlock(step.block, Wanted(step.block))) return Fail(step.block, "write refused");
+        if (!link_.WriteBlock(step.block, Wanted(step.block))) return Fail(step.block, BlockFailureCode::WriteRefused);
         Written(step.block);
         const auto back = link_.ReadBlock(step.block);
-        if (!back) return Fail(step.block, "written, but reading it back failed");
-        if (*back != Wanted(step.block)) return Fail(step.block, "written, but reads back different bytes");
+        if (!back) return Fail(step.block, BlockFailureCode::ReadBackFailed);
+        if (*back != Wanted(step.block)) return Fail(step.block, BlockFailureCode::ReadBackDiffers);
         ++report_.verified;
     }
 
@@ -120,8 +120,8 @@ private:
         ++authentications_;
         session_sector_ = -1;
         just_selected_ = false;
-        if (!key) return Fail(step.block, "trailer write refused", false);
-        if (!link_.WriteTrailer(sector, wanted, type, *key)) return Fail(step.block, "trailer write refused");
+        if (!key) return Fail(step.block, BlockFailureCode::TrailerWriteRefused, false);
+        if (!link_.WriteTrailer(sector, wanted, type, *key)) return Fail(step.block, BlockFailureCode::TrailerWriteRefused);
         Written(step.block);
         VerifyTrailer(step.block, wanted);
     }
@@ -131,14 +131,14 @@ private:
     void VerifyTrailer(int block, const Block &wanted) {
         const int sector = SectorOfBlock(block);
         const Key new_a{wanted[0], wanted[1], wanted[2], wanted[3], wanted[4], wanted[5]};
-        if (!Authenticate(sector, KeyType::A, new_a)) return Fail(block, "written, but the new key A is not accepted");
+        if (!Authenticate(sector, KeyType::A, new_a)) return Fail(block, BlockFailureCode::NewKeyANotAccepted);
         const auto back = link_.ReadBlock(block);
-        if (!back) return Fail(block, "written, but reading it back failed");
+        if (!back) return Fail(block, BlockFailureCode::ReadBackFailed);
         const DecodedAccess access = DecodeAccessBytes(std::span<const std::uint8_t>(wanted.data() + 6, 4));
         bool same = std::equal(wanted.begin() + 6, wanted.begin() + 10, back->begin() + 6);
         if (Allows(TrailerRightsOf(access.conditions[3]).key_b_read, KeyType::A))
             same = same && std::equal(wanted.begin() + 10, wanted.end(), back->begin() + 10);
-        if (!same) return Fail(block, "written, but reads back different access bits or key B");
+        if (!same) return Fail(block, BlockFailureCode::TrailerReadBackDiffers);
         ++report_.verified;
     }
 

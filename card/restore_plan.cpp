@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "card/access_conditions.h"
-#include "card/hex.h"
 #include "card/restore.h"
 
 namespace zelkor::card {
@@ -23,6 +22,17 @@ int RestorePlan::SkipCount() const {
     }));
 }
 
+bool RestoreStep::SameReason(const RestoreStep &other) const {
+    return action == other.action && code == other.code && fatal == other.fatal && forced == other.forced &&
+           sector == other.sector && condition == other.condition && writer == other.writer && bytes == other.bytes &&
+           uid == other.uid && file_uid == other.file_uid && file_kind == other.file_kind && card_kind == other.card_kind;
+}
+
+std::vector<StepGroup<RestoreStep>> GroupByReason(std::span<const RestoreStep> steps, bool (*include)(const RestoreStep &)) {
+    return GroupSteps(steps, include, [](const RestoreStep &a, const RestoreStep &b) { return a.SameReason(b); },
+                      [](const RestoreStep &step) { return step.block; });
+}
+
 namespace {
 
 class Planner {
@@ -39,7 +49,7 @@ public:
         const int blocks = std::min(file_.block_count(), card_.block_count());
         for (int block = 0; block < blocks; ++block) {
             if (block == kManufacturerBlock) {
-                Skip(block, "manufacturer block: never written");
+                Skip(block, StepCode::ManufacturerBlock);
             } else if (IsTrailer(block)) {
                 PlanTrailer(block);
             } else {
@@ -50,54 +60,58 @@ public:
     }
 
 private:
-    RestoreStep &Add(int block, StepAction action, std::optional<KeyType> key, std::string reason, bool fatal) {
+    RestoreStep &Add(int block, StepAction action, std::optional<KeyType> key, StepCode code, bool fatal) {
         RestoreStep &step = plan_.steps.emplace_back();
         step.block = block;
         step.action = action;
         step.key = key;
-        step.reason = std::move(reason);
+        step.code = code;
         step.fatal = fatal;
         return step;
     }
-    void Skip(int block, std::string reason, bool fatal = false) {
-        Add(block, StepAction::Skip, std::nullopt, std::move(reason), fatal);
+    // A skipped block whose reason takes arguments, for them to be filled in.
+    RestoreStep &SkipWith(int block, StepCode code, bool fatal) { return Add(block, StepAction::Skip, std::nullopt, code, fatal); }
+    void Skip(int block, StepCode code, bool fatal = false) { SkipWith(block, code, fatal); }
+    RestoreStep &Write(int block, KeyType key, StepCode note = StepCode::None) {
+        return Add(block, StepAction::Write, key, note, false);
     }
-    void Write(int block, KeyType key, std::string note = {}) { Add(block, StepAction::Write, key, std::move(note), false); }
     const SectorKeys &CardKeys(int sector) const { return plan_.card_keys[static_cast<std::size_t>(sector)]; }
 
     void CheckCard() {
         if (file_.kind != card_.kind) {
             const bool larger = file_.block_count() > card_.block_count();
-            Skip(-1, "the file is a " + std::string(KindName(file_.kind)) + " dump, the card a " +
-                         std::string(KindName(card_.kind)) + " card" + (larger ? ": the file does not fit" : ": only the file's blocks are written"),
-                 larger);
+            RestoreStep &step = SkipWith(-1, larger ? StepCode::FileTooLarge : StepCode::KindDiffers, larger);
+            step.file_kind = file_.kind;
+            step.card_kind = card_.kind;
         }
         if (!file_.uid.empty() && !card_.uid.empty() && file_.uid != card_.uid) {
-            const std::string text = "UID " + ToHex(file_.uid) + " in the file, " + ToHex(card_.uid) + " on the card";
-            Skip(-1, options_.force ? text + " (forced)" : text + ": needs force", !options_.force);
+            RestoreStep &step = SkipWith(-1, StepCode::UidDiffers, !options_.force);
+            step.forced = options_.force;
+            step.file_uid = file_.uid;
+            step.uid = card_.uid;
         }
         if (file_.uid.empty() && !card_.uid.empty()) {
-            RestoreStep &step = Add(-1, StepAction::Skip, std::nullopt, {}, !options_.force);
-            step.code = StepCode::UidUnknown;
+            RestoreStep &step = SkipWith(-1, StepCode::UidUnknown, !options_.force);
             step.forced = options_.force;
             step.uid = card_.uid;
         }
     }
 
-    // Current access bits of the card's sector, or the reason they are no use.
-    std::optional<DecodedAccess> CardAccess(int sector, std::string &problem) const {
+    // Current access bits of the card's sector, or why they are no use.
+    std::optional<DecodedAccess> CardAccess(int sector, StepCode &problem) const {
         const auto bytes = card_.AccessBytes(sector);
         if (!bytes) {
-            problem = "access bits of sector " + std::to_string(sector) + " unknown: no key read its trailer";
+            problem = StepCode::AccessBitsUnknown;
             return std::nullopt;
         }
         const DecodedAccess access = DecodeAccessBytes(*bytes);
         if (!access.consistent()) {
-            problem = "sector " + std::to_string(sector) + " is blocked by inconsistent access bits";
+            problem = StepCode::AccessBitsInconsistent;
             return std::nullopt;
         }
         return access;
     }
+    void SkipForAccess(int block, StepCode problem) { SkipWith(block, problem, true).sector = SectorOfBlock(block); }
 
     // A known key of the sector that `access` allows; key A first.
     std::optional<KeyType> KnownKeyAllowed(int sector, Access access) const {
@@ -109,39 +123,51 @@ private:
 
     void PlanData(int block) {
         const auto i = static_cast<std::size_t>(block);
-        if (file_.BlockUnknown(block)) return Skip(block, "not in the file (unknown)");
-        if (!file_.BlockKnown(block)) return Skip(block, "bytes unknown in the file", true);
-        if (card_.BlockKnown(block) && card_.blocks[i] == file_.blocks[i]) return Skip(block, "the card already holds these bytes");
+        if (file_.BlockUnknown(block)) return Skip(block, StepCode::NotInFile);
+        if (!file_.BlockKnown(block)) return Skip(block, StepCode::BytesUnknownInFile, true);
+        if (card_.BlockKnown(block) && card_.blocks[i] == file_.blocks[i]) return Skip(block, StepCode::AlreadyOnCard);
         const int sector = SectorOfBlock(block);
-        std::string problem;
+        StepCode problem = StepCode::None;
         const auto access = CardAccess(sector, problem);
-        if (!access) return Skip(block, problem, true);
+        if (!access) return SkipForAccess(block, problem);
         const Condition condition = access->conditions[static_cast<std::size_t>(AccessPositionOfBlock(block))];
         const Access write = DataRightsOf(condition, access->conditions[3]).write;
-        if (write == Access::Never) return Skip(block, "block is read-only (access bits " + ConditionBits(condition) + ")", true);
+        if (write == Access::Never) {
+            SkipWith(block, StepCode::ReadOnly, true).condition = condition;
+            return;
+        }
         const auto key = KnownKeyAllowed(sector, write);
-        if (!key) return Skip(block, "key with write access not known (" + std::string(AccessName(write)) + " may write)", true);
+        if (!key) {
+            SkipWith(block, StepCode::WriteKeyUnknown, true).writer = write;
+            return;
+        }
         Write(block, *key);
     }
 
     void PlanTrailer(int block) {
         const int sector = SectorOfBlock(block);
-        if (!options_.trailers) return Skip(block, "trailer: written only with the trailers option");
-        if (file_.BlockUnknown(block)) return Skip(block, "trailer not in the file (unknown)");
-        if (!file_.BlockKnown(block)) return Skip(block, "trailer bytes unknown in the file (a key not found)", true);
+        if (!options_.trailers) return Skip(block, StepCode::TrailerNeedsOption);
+        if (file_.BlockUnknown(block)) return Skip(block, StepCode::TrailerNotInFile);
+        if (!file_.BlockKnown(block)) return Skip(block, StepCode::TrailerBytesUnknown, true);
         const Block &wanted = file_.blocks[static_cast<std::size_t>(block)];
         const DecodedAccess next = DecodeAccessBytes(std::span<const std::uint8_t>(wanted.data() + 6, 4));
-        if (!next.consistent()) return Skip(block, "inconsistent access bytes " + ToHex(std::span(wanted.data() + 6, 4)) + ": never written", true);
-        std::string problem;
+        if (!next.consistent()) {
+            SkipWith(block, StepCode::TrailerAccessInconsistent, true).bytes.assign(wanted.begin() + 6, wanted.begin() + 10);
+            return;
+        }
+        StepCode problem = StepCode::None;
         const auto now = CardAccess(sector, problem);
-        if (!now) return Skip(block, problem, true);
+        if (!now) return SkipForAccess(block, problem);
         const Changes changes = ChangesOf(sector, wanted);
-        if (!changes.any()) return Skip(block, "the card already holds this trailer");
+        if (!changes.any()) return Skip(block, StepCode::TrailerAlreadyOnCard);
         const auto key = TrailerWriter(sector, now->conditions[3], changes);
-        if (!key) return Skip(block, "access conditions do not let a known key write this trailer", true);
+        if (!key) return Skip(block, StepCode::TrailerKeyNotAllowed, true);
         if (!AccessBitsWritableAgain(next.conditions[3])) {
-            if (!options_.force) return Skip(block, "access bits " + ConditionBits(next.conditions[3]) + " can never be changed again: needs force", true);
-            return Write(block, *key, "access bits can never be changed again (forced)");
+            RestoreStep &step = options_.force ? Write(block, *key, StepCode::AccessBitsFrozen)
+                                               : SkipWith(block, StepCode::AccessBitsFrozen, true);
+            step.forced = options_.force;
+            step.condition = next.conditions[3];
+            return;
         }
         Write(block, *key);
     }

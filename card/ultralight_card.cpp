@@ -113,6 +113,12 @@ std::optional<UltraLightRead> ReadUltraLight(CardLink &link, const CardIdentity 
     return result;
 }
 
+std::vector<StepGroup<UltraLightStep>> GroupByReason(std::span<const UltraLightStep> steps, bool (*include)(const UltraLightStep &)) {
+    return GroupSteps(steps, include,
+                      [](const UltraLightStep &a, const UltraLightStep &b) { return a.reason == b.reason && a.fatal == b.fatal; },
+                      [](const UltraLightStep &step) { return step.page; });
+}
+
 bool UltraLightPlan::HasFatal() const {
     return std::any_of(steps.begin(), steps.end(), [](const UltraLightStep &step) { return step.fatal; });
 }

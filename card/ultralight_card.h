@@ -3,12 +3,14 @@
 // that writes user pages and reads each back.
 #pragma once
 
+#include <iterator>
 #include <optional>
 #include <stop_token>
 #include <vector>
 
 #include "card/card_link.h"
 #include "card/progress.h"
+#include "card/step_groups.h"
 #include "card/ultralight_image.h"
 
 namespace zelkor::card {
@@ -55,6 +57,14 @@ enum class UltraLightStepReason {
     KindDiffers,         // fatal
     UidDiffers,          // fatal without force, a note with it
 };
+inline constexpr UltraLightStepReason kAllUltraLightStepReasons[] = {
+    UltraLightStepReason::None, UltraLightStepReason::UidPage, UltraLightStepReason::LockBytes,
+    UltraLightStepReason::OneTimeProgrammable, UltraLightStepReason::CapabilityContainer, UltraLightStepReason::DynamicLock,
+    UltraLightStepReason::Configuration, UltraLightStepReason::UnknownInFile, UltraLightStepReason::PartlyKnownInFile,
+    UltraLightStepReason::UnreadableOnCard, UltraLightStepReason::LockedSame, UltraLightStepReason::LockedOnCard,
+    UltraLightStepReason::KindDiffers, UltraLightStepReason::UidDiffers,
+};
+static_assert(std::size(kAllUltraLightStepReasons) == static_cast<std::size_t>(UltraLightStepReason::UidDiffers) + 1);
 
 struct UltraLightStep {
     int page = -1;
@@ -71,11 +81,17 @@ struct UltraLightPlan {
     int SkipCount() const;
 };
 
+// Pages of the steps `include` accepts that share a reason and fatality.
+std::vector<StepGroup<UltraLightStep>> GroupByReason(std::span<const UltraLightStep> steps, bool (*include)(const UltraLightStep &));
+
 // User pages (4 to the last user page) only; the rest is listed as skipped
 // with its role.
 UltraLightPlan PlanUltraLightRestore(const UltraLightImage &file, const UltraLightImage &card_now, bool force);
 
 enum class PageFailureReason { WriteRefused, ReadBackFailed, ReadBackDiffers };
+inline constexpr PageFailureReason kAllPageFailureReasons[] = {
+    PageFailureReason::WriteRefused, PageFailureReason::ReadBackFailed, PageFailureReason::ReadBackDiffers};
+static_assert(std::size(kAllPageFailureReasons) == static_cast<std::size_t>(PageFailureReason::ReadBackDiffers) + 1);
 struct PageFailure {
     int page = -1;
     PageFailureReason reason = PageFailureReason::WriteRefused;

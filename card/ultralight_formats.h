@@ -32,6 +32,10 @@ enum class UltraLightFileWarning {
     KnownPagesAfterUnreadDropped,  // .nfc: pages from "Pages read" on
     IdentityAssumed,               // .nfc: ATQA/SAK unknown, written as the family's usual 44 00 / 00
 };
+inline constexpr UltraLightFileWarning kAllUltraLightFileWarnings[] = {
+    UltraLightFileWarning::UnknownBytesWrittenAsZeros, UltraLightFileWarning::KnownPagesAfterUnreadDropped,
+    UltraLightFileWarning::IdentityAssumed};
+static_assert(std::size(kAllUltraLightFileWarnings) == static_cast<std::size_t>(UltraLightFileWarning::IdentityAssumed) + 1);
 struct UltraLightFileNote {
     UltraLightFileWarning warning;
     std::vector<int> pages;

@@ -8,6 +8,8 @@
 #include "card_text.h"
 #include "commands.h"
 #include "reader_access.h"
+#include "cli/toolkit_text.h"
+#include "words/toolkit_words.h"
 
 namespace zelkor::cli {
 namespace {
@@ -139,7 +141,7 @@ void CheckWriteAllowed(ReaderAccess &reader, const card::CardIdentity &identity,
     for (const auto &step : plan.steps) {
         if (step.block != block) continue;
         if (step.fatal || step.action != card::StepAction::Write) {
-            throw CardError("block " + std::to_string(block) + ": " + step.reason + ": nothing written");
+            throw CardError("block " + std::to_string(block) + ": " + words::Text(step, ToolkitLanguage()) + ": nothing written");
         }
         if (step.key && *step.key != key.type) {
             throw CardError("block " + std::to_string(block) + " is written with key " +

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "card/hex.h"
+#include "cli/toolkit_text.h"
+#include "words/toolkit_words.h"
 
 namespace zelkor::cli {
 
@@ -53,25 +55,7 @@ std::string KeySummary(std::span<const card::SectorKeys> keys) {
 }
 
 std::string LossText(const card::Reselection &found, std::span<const std::uint8_t> uid) {
-    const std::string card = "the card UID " + card::ToHex(uid);
-    switch (found.outcome) {
-    case card::Selection::OtherCard:
-        return "another card (UID " + card::ToHex(found.uid) + ") is in the field, not " + card;
-    case card::Selection::NoCard: return card + " left the reader's field";
-    case card::Selection::ReaderGone: return "the reader stopped answering (unplugged or switched off)";
-    case card::Selection::SameCard: break;
-    }
-    return card + " is still in the field";
-}
-
-std::string LossCode(const card::Reselection &found) {
-    switch (found.outcome) {
-    case card::Selection::OtherCard: return "other_card";
-    case card::Selection::NoCard: return "no_card";
-    case card::Selection::ReaderGone: return "reader_gone";
-    case card::Selection::SameCard: break;
-    }
-    return "same_card";
+    return words::Text(found, uid, ToolkitLanguage());
 }
 
 }  // namespace zelkor::cli

@@ -22,7 +22,5 @@ std::string KeySummary(std::span<const card::SectorKeys> keys);
 // Why card work stopped when a new selection did not find the card with
 // `uid`: "another card (UID …) is in the field, not the card UID …".
 std::string LossText(const card::Reselection &found, std::span<const std::uint8_t> uid);
-// "other_card", "no_card", "reader_gone" for --json.
-std::string LossCode(const card::Reselection &found);
 
 }  // namespace zelkor::cli

@@ -18,6 +18,9 @@
 #include "progress_display.h"
 #include "reader_access.h"
 #include "ultralight_commands.h"
+#include "cli/toolkit_text.h"
+#include "words/plan_text.h"
+#include "words/toolkit_words.h"
 
 namespace zelkor::cli {
 namespace {
@@ -37,12 +40,6 @@ struct RestoreOptions {
     bool force = false;
     bool dry_run = false;
 };
-
-nlohmann::json LossJson(const card::Reselection &found) {
-    nlohmann::json out = {{"reason", LossCode(found)}};
-    if (!found.uid.empty()) out["found_uid"] = card::ToHex(found.uid);
-    return out;
-}
 
 std::string IdentityText(const card::CardIdentity &identity) {
     return "MIFARE Classic " + std::string(card::KindName(*identity.kind)) + ", UID " + card::ToHex(identity.uid);
@@ -113,18 +110,12 @@ int RunDump(Program &program, const DumpOptions &options) {
     const bool complete = IsCompleteRead(image);
 
     const DumpTarget target = ChooseDumpTarget(options, image);
-    std::vector<std::string> warnings;
+    std::vector<card::FileWarning> warnings;
     const std::string contents = card::WriteDump(image, target.format, &warnings);
-    if (target.forced_beside) {
-        program.Note(options.output + ": unknown bytes cannot be written as " +
-                     std::string(card::FormatName(*card::FormatForPath(options.output))) +
-                     " without --fill-unknown zeros; the dump is kept as " + target.path);
-    }
+    if (target.forced_beside) NoteKeptBeside(program, options.output, target.path);
     const SavedResult saved = SaveCardResult(program, target.path, contents,
                                              complete || target.forced_beside);  // already beside the output
-    if (const std::string uid = UidLossWarning(target.path, image); !uid.empty()) warnings.push_back(uid);
-    const std::string written = saved.path.empty() ? std::string("standard output") : saved.path;
-    for (const auto &warning : warnings) program.Note(written + ": " + warning);
+    const std::string written = NoteSaved(program, saved, warnings);
     const std::string counts = std::to_string(image.KnownBlockCount()) + " of " +
                                std::to_string(image.block_count()) + " blocks read";
     program.Note("wrote " + written + ": " + counts + (complete ? "" : " (partial)"));
@@ -134,83 +125,14 @@ int RunDump(Program &program, const DumpOptions &options) {
                                   {"card", card::KindName(image.kind)},
                                   {"blocks_read", image.KnownBlockCount()},
                                   {"blocks", image.block_count()},
-                                  {"partial", !complete}};
+                                  {"partial", !complete},
+                                  {"warnings", WarningsJson(warnings)}};
         if (read.lost) summary["stopped"] = LossJson(*read.lost);
         program.Result(summary.dump(2) + "\n");
     }
     return ExitStatusAfterSaving(saved, complete && !target.forced_beside ? kExitSuccess : kExitFailure);
 }
 
-std::string BlockName(int block) {
-    return block < 0 ? std::string("card") : "block " + std::to_string(block);
-}
-
-// "1-2, 6, 9-10".
-std::string BlockRanges(const std::vector<int> &blocks) {
-    std::string text;
-    for (std::size_t i = 0; i < blocks.size();) {
-        std::size_t end = i;
-        while (end + 1 < blocks.size() && blocks[end + 1] == blocks[end] + 1) ++end;
-        if (!text.empty()) text += ", ";
-        text += std::to_string(blocks[i]);
-        if (end > i) text += "-" + std::to_string(blocks[end]);
-        i = end + 1;
-    }
-    return text;
-}
-
-std::string StepReason(const card::RestoreStep &step) {
-    switch (step.code) {
-    case card::StepCode::UidUnknown:
-        return "the file holds no UID (no block 0): it cannot be checked against the card's UID " +
-               card::ToHex(step.uid) + (step.forced ? " (forced)" : ": needs --force");
-    case card::StepCode::Text: break;
-    }
-    return step.reason;
-}
-
-// Fatal problems one by one, then the blocks skipped or noted, grouped by
-// reason, then the counts.
-std::string PlanText(const card::RestorePlan &plan) {
-    std::string text;
-    std::vector<std::pair<std::string, std::vector<int>>> groups;
-    for (const auto &step : plan.steps) {
-        const std::string reason = StepReason(step);
-        if (step.fatal) {
-            text += "FATAL: " + BlockName(step.block) + ": " + reason + "\n";
-            continue;
-        }
-        if (step.action == card::StepAction::Write && reason.empty()) continue;
-        const std::string label = (step.action == card::StepAction::Skip ? "skip: " : "note: ") + reason;
-        if (step.block < 0) {
-            text += label + "\n";
-            continue;
-        }
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto &g) { return g.first == label; });
-        if (group == groups.end()) group = groups.insert(groups.end(), {label, {}});
-        group->second.push_back(step.block);
-    }
-    for (const auto &[label, blocks] : groups) {
-        text += label + (blocks.size() > 1 ? " (blocks " : " (block ") + BlockRanges(blocks) + ")\n";
-    }
-    text += std::to_string(plan.WriteCount()) + " block(s) to write, " + std::to_string(plan.SkipCount()) +
-            " to skip";
-    return text;
-}
-
-nlohmann::json PlanJson(const card::RestorePlan &plan) {
-    nlohmann::json steps = nlohmann::json::array();
-    for (const auto &step : plan.steps) {
-        nlohmann::json entry = {{"block", step.block},
-                                {"action", step.action == card::StepAction::Write ? "write" : "skip"},
-                                {"fatal", step.fatal}};
-        if (step.key) entry["key"] = std::string(1, card::KeyLetter(*step.key));
-        if (const std::string reason = StepReason(step); !reason.empty()) entry["reason"] = reason;
-        if (step.code == card::StepCode::UidUnknown) entry["code"] = "uid_unknown";
-        steps.push_back(entry);
-    }
-    return steps;
-}
 
 std::vector<card::Key> KeysOfImage(const card::CardImage &image) { return card::KeysOfMap(image.keys); }
 
@@ -221,7 +143,7 @@ std::string StoppedRestoreText(const card::RestoreReport &report, const card::Ca
     std::sort(blocks.begin(), blocks.end());
     std::string text = "stopped: " + LossText(*report.lost, identity.uid) + ".\n";
     text += blocks.empty() ? "nothing was written to the card UID " + card::ToHex(identity.uid)
-                           : "written to the card UID " + card::ToHex(identity.uid) + ": block(s) " + BlockRanges(blocks);
+                           : "written to the card UID " + card::ToHex(identity.uid) + ": block(s) " + words::RangesText(blocks, ", ");
     if (report.lost->outcome == card::Selection::OtherCard) {
         text += "; nothing was written to the card UID " + card::ToHex(report.lost->uid);
     }
@@ -251,35 +173,16 @@ int RunRestore(Program &program, const RestoreOptions &options) {
     const card::CardImage &card_now = read.image;
 
     const card::RestorePlan plan = card::PlanRestore(file, card_now, {options.trailers, options.force});
-    program.Note(PlanText(plan));
     nlohmann::json out = {{"plan", PlanJson(plan)}, {"dry_run", options.dry_run}};
-    if (plan.HasFatal()) {
-        program.Note("nothing written: the plan has fatal problems");
-        if (program.json()) program.Result(out.dump(2) + "\n");
-        return kExitFailure;
-    }
-    if (options.dry_run) {
-        if (program.json()) program.Result(out.dump(2) + "\n");
-        return kExitSuccess;
-    }
+    if (const auto status = EndsWithPlan(program, words::PlanText(plan, ToolkitLanguage()), plan.HasFatal(), options.dry_run, out))
+        return *status;
     const card::RestoreReport report = WritePlan(program, reader, plan);
-    for (const auto &failure : report.failures) program.Note(BlockName(failure.block) + ": " + failure.message);
-    program.Note(std::to_string(report.written) + " block(s) written, " + std::to_string(report.skipped) +
-                 " skipped, " + std::to_string(report.verified) + " verified" +
-                 (report.cancelled ? " (stopped by the user)" : ""));
+    NoteFailures(program, report.failures);
+    NoteRestoreCounts(program, report, "block");
     if (report.lost) program.Note(StoppedRestoreText(report, identity));
     if (program.json()) {
-        nlohmann::json failures = nlohmann::json::array();
-        for (const auto &failure : report.failures) {
-            failures.push_back({{"block", failure.block}, {"message", failure.message}});
-        }
-        out["written"] = report.written;
-        out["skipped"] = report.skipped;
-        out["verified"] = report.verified;
-        out["failures"] = failures;
-        out["cancelled"] = report.cancelled;
+        AddRestoreJson(out, report);
         out["written_blocks"] = report.written_blocks;
-        if (report.lost) out["stopped"] = LossJson(*report.lost);
         program.Result(out.dump(2) + "\n");
     }
     return report.ok() ? kExitSuccess : kExitFailure;

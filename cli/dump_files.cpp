@@ -54,11 +54,4 @@ bool DumpFileHoldsUid(const std::string &path, const card::CardImage &loaded) {
     return !loaded.uid.empty() || card::FormatHasUidField(card::DumpFormatOfFile(path));
 }
 
-std::string UidLossWarning(const std::string &path, const card::CardImage &image) {
-    const auto format = card::FormatForPath(path);
-    if (!format || card::FormatHoldsUid(*format, image)) return {};
-    return "UID " + card::ToHex(image.uid) + " not kept: a ." + std::string(card::FormatName(*format)) +
-           " file holds a UID only as the 4 bytes and check byte of block 0";
-}
-
 }  // namespace zelkor::cli

@@ -31,8 +31,4 @@ void AddFillUnknownOption(CLI::App *command, std::string &fill);
 // the UID was found in its manufacturer block.
 bool DumpFileHoldsUid(const std::string &path, const card::CardImage &loaded);
 
-// The warning for writing `image` to `path` in a format that cannot keep its
-// UID; empty when it can.
-std::string UidLossWarning(const std::string &path, const card::CardImage &image);
-
 }  // namespace zelkor::cli

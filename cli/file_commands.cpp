@@ -9,6 +9,7 @@
 #include "dump_files.h"
 #include "commands.h"
 #include "ultralight_commands.h"
+#include "cli/toolkit_text.h"
 
 namespace zelkor::cli {
 namespace {
@@ -129,10 +130,9 @@ void AddConvertCommand(Program &program) {
                              " cannot mark: convert to .mct, .json or .nfc, or give --fill-unknown zeros");
         }
         CheckWritable(options->output);
-        std::vector<std::string> warnings;
+        std::vector<card::FileWarning> warnings;
         card::SaveDump(options->output, image, &warnings);
-        if (const std::string uid = UidLossWarning(options->output, image); !uid.empty()) warnings.push_back(uid);
-        for (const auto &warning : warnings) program.Note(options->output + ": " + warning);
+        for (const auto &warning : warnings) program.Note(options->output + ": " + WarningText(warning));
         program.Note("wrote " + options->output + " (" + std::string(card::KindName(image.kind)) + ", " +
                      std::to_string(image.KnownBlockCount()) + " of " + std::to_string(image.block_count()) +
                      " blocks known" + (image.partial ? ", partial" : "") + ")");

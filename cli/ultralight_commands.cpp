@@ -12,71 +12,16 @@
 #include "dump_files.h"
 #include "output_files.h"
 #include "progress_display.h"
+#include "cli/toolkit_text.h"
+#include "words/plan_text.h"
 
 namespace zelkor::cli {
 namespace {
 
-using card::UltraLightStepReason;
-
-std::string ReasonText(UltraLightStepReason reason) {
-    switch (reason) {
-    case UltraLightStepReason::None: return "";
-    case UltraLightStepReason::UidPage: return "UID page, never written";
-    case UltraLightStepReason::LockBytes: return "UID check byte and lock bytes, never written";
-    case UltraLightStepReason::OneTimeProgrammable: return "one-time programmable page, never written";
-    case UltraLightStepReason::CapabilityContainer: return "capability container (one-time programmable), never written";
-    case UltraLightStepReason::DynamicLock: return "dynamic lock bytes, never written";
-    case UltraLightStepReason::Configuration: return "configuration page, never written";
-    case UltraLightStepReason::UnknownInFile: return "unknown in the file";
-    case UltraLightStepReason::PartlyKnownInFile: return "some of its bytes are unknown in the file";
-    case UltraLightStepReason::UnreadableOnCard: return "cannot be read on the card (password protected)";
-    case UltraLightStepReason::LockedSame: return "locked on the card, already holds these bytes";
-    case UltraLightStepReason::LockedOnCard: return "locked (read-only) on the card and holds other bytes";
-    case UltraLightStepReason::KindDiffers: return "the file is of another kind of card";
-    case UltraLightStepReason::UidDiffers: return "the card has another UID (--force writes anyway)";
-    }
-    return "";
-}
-
-std::string FailureText(card::PageFailureReason reason) {
-    switch (reason) {
-    case card::PageFailureReason::WriteRefused: return "the card refused the write";
-    case card::PageFailureReason::ReadBackFailed: return "written, but could not be read back";
-    case card::PageFailureReason::ReadBackDiffers: return "read back other bytes than written";
-    }
-    return "";
-}
-
-// "1-2, 6, 9-10".
-std::string PageRanges(const std::vector<int> &pages) {
-    std::string text;
-    for (std::size_t i = 0; i < pages.size();) {
-        std::size_t end = i;
-        while (end + 1 < pages.size() && pages[end + 1] == pages[end] + 1) ++end;
-        text += (text.empty() ? "" : ", ") + std::to_string(pages[i]);
-        if (end > i) text += "-" + std::to_string(pages[end]);
-        i = end + 1;
-    }
-    return text;
-}
-
-std::string NoteText(const card::UltraLightFileNote &note) {
-    const std::string pages = (note.pages.size() > 1 ? "pages " : "page ") + PageRanges(note.pages);
-    switch (note.warning) {
-    case card::UltraLightFileWarning::UnknownBytesWrittenAsZeros:
-        return pages + " hold unknown bytes: written as zeros (a raw dump cannot mark them)";
-    case card::UltraLightFileWarning::KnownPagesAfterUnreadDropped:
-        return pages + " follow an unknown page: the format keeps only the pages read up to the first unknown one";
-    case card::UltraLightFileWarning::IdentityAssumed:
-        return "ATQA or SAK unknown: written as the family's usual 44 00 and 00";
-    }
-    return "";
-}
-
 void SaveWithNotes(Program &program, const std::string &path, const card::UltraLightImage &image) {
     std::vector<card::UltraLightFileNote> notes;
     card::SaveUltraLightDump(path, image, &notes);
-    for (const auto &note : notes) program.Note(path + ": " + NoteText(note));
+    for (const auto &note : notes) program.Note(path + ": " + WarningText(note));
 }
 
 void RequireUltraLightFormat(const std::string &path) {
@@ -166,14 +111,12 @@ int RunUltraLightDump(Program &program, ReaderAccess &reader, const card::CardId
         path = card::PartialPathFor(output);
         path = path.substr(0, path.rfind('.')) + ".json";
         format = card::DumpFormat::Json;
-        program.Note(output + ": unknown bytes cannot be written as " + std::string(card::FormatName(*card::FormatForPath(output))) +
-                     " without --fill-unknown zeros; the dump is kept as " + path);
+        NoteKeptBeside(program, output, path);
     }
     std::vector<card::UltraLightFileNote> notes;
     const std::string contents = card::WriteUltraLightDump(image, format, &notes);
     const SavedResult saved = SaveCardResult(program, path, contents, complete || forced_beside);
-    const std::string written = saved.path.empty() ? std::string("standard output") : saved.path;
-    for (const auto &note : notes) program.Note(written + ": " + NoteText(note));
+    const std::string written = NoteSaved(program, saved, notes);
     const int status = image.partial ? kExitFailure : kExitSuccess;
     if (!saved.saved_as_asked) return ExitStatusAfterSaving(saved, status);
     program.Note("wrote " + written + ": " + std::to_string(image.KnownPageCount()) + " of " +
@@ -184,48 +127,12 @@ int RunUltraLightDump(Program &program, ReaderAccess &reader, const card::CardId
                                         {"card", card::UltraLightKindName(image.kind)},
                                         {"pages_read", image.KnownPageCount()},
                                         {"pages", image.page_count()},
-                                        {"partial", image.partial}};
+                                        {"partial", image.partial},
+                                        {"warnings", WarningsJson(notes)}};
         program.Result(summary.dump(2) + "\n");
     }
     return status;
 }
-
-namespace {
-
-std::string PlanText(const card::UltraLightPlan &plan) {
-    std::string text;
-    std::vector<std::pair<std::string, std::vector<int>>> groups;
-    for (const auto &step : plan.steps) {
-        if (step.write) continue;
-        const std::string reason = ReasonText(step.reason);
-        if (step.page < 0) {
-            text += (step.fatal ? "FATAL: card: " : "note: ") + reason + "\n";
-            continue;
-        }
-        if (step.fatal) {
-            text += "FATAL: page " + std::to_string(step.page) + ": " + reason + "\n";
-            continue;
-        }
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto &g) { return g.first == reason; });
-        if (group == groups.end()) group = groups.insert(groups.end(), {reason, {}});
-        group->second.push_back(step.page);
-    }
-    for (const auto &[reason, pages] : groups)
-        text += "skip: " + reason + (pages.size() > 1 ? " (pages " : " (page ") + PageRanges(pages) + ")\n";
-    return text + std::to_string(plan.WriteCount()) + " page(s) to write, " + std::to_string(plan.SkipCount()) + " to skip";
-}
-
-nlohmann::json PlanJson(const card::UltraLightPlan &plan) {
-    nlohmann::json steps = nlohmann::json::array();
-    for (const auto &step : plan.steps) {
-        nlohmann::json entry = {{"page", step.page}, {"action", step.write ? "write" : "skip"}, {"fatal", step.fatal}};
-        if (step.reason != UltraLightStepReason::None) entry["reason"] = ReasonText(step.reason);
-        steps.push_back(entry);
-    }
-    return steps;
-}
-
-}  // namespace
 
 int RunUltraLightRestore(Program &program, const card::UltraLightImage &file, const ReaderOptions &reader_options,
                          const UltraLightRestoreOptions &options) {
@@ -242,37 +149,19 @@ int RunUltraLightRestore(Program &program, const card::UltraLightImage &file, co
     if (now.cancelled) throw CardError("stopped before anything was written");
 
     const card::UltraLightPlan plan = card::PlanUltraLightRestore(file, now.image, options.force);
-    program.Note(PlanText(plan));
     nlohmann::json out = {{"plan", PlanJson(plan)}, {"dry_run", options.dry_run}};
-    if (plan.HasFatal()) {
-        program.Note("nothing written: the plan has fatal problems");
-        if (program.json()) program.Result(out.dump(2) + "\n");
-        return kExitFailure;
-    }
-    if (options.dry_run) {
-        if (program.json()) program.Result(out.dump(2) + "\n");
-        return kExitSuccess;
-    }
+    if (const auto status = EndsWithPlan(program, words::PlanText(plan, ToolkitLanguage()), plan.HasFatal(), options.dry_run, out))
+        return *status;
     card::UltraLightRestoreReport report;
     {
         ProgressDisplay display(program.console());
         report = card::RestoreUltraLight(reader.link(), plan, display.Callback(), program.stop_token());
     }
-    for (const auto &failure : report.failures)
-        program.Note("page " + std::to_string(failure.page) + ": " + FailureText(failure.reason));
+    NoteFailures(program, report.failures);
     if (report.lost) program.Note("stopped: " + LossText(*report.lost, identity.uid) + "; nothing more was written");
-    program.Note(std::to_string(report.written) + " page(s) written, " + std::to_string(report.skipped) + " skipped, " +
-                 std::to_string(report.verified) + " verified" + (report.cancelled ? " (stopped by the user)" : ""));
+    NoteRestoreCounts(program, report, "page");
     if (program.json()) {
-        nlohmann::json failures = nlohmann::json::array();
-        for (const auto &failure : report.failures)
-            failures.push_back({{"page", failure.page}, {"message", FailureText(failure.reason)}});
-        out["written"] = report.written;
-        out["skipped"] = report.skipped;
-        out["verified"] = report.verified;
-        out["failures"] = failures;
-        out["cancelled"] = report.cancelled;
-        if (report.lost) out["stopped"] = {{"reason", LossCode(*report.lost)}, {"found_uid", card::ToHex(report.lost->uid)}};
+        AddRestoreJson(out, report);
         program.Result(out.dump(2) + "\n");
     }
     return report.ok() ? kExitSuccess : kExitFailure;

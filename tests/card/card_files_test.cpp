@@ -13,6 +13,7 @@
 #include "card/dump_formats.h"
 #include "card/hex.h"
 #include "card/key_files.h"
+#include "words/toolkit_words.h"
 
 namespace zc = zelkor::card;
 
@@ -94,7 +95,7 @@ TEST(DumpFormats, RoundTripAndConversionOfEverySample) {
         SCOPED_TRACE(sample.name);
         const zc::CardImage first = zc::ParseDump(sample.text, sample.format, sample.name);
         // Same format: read, write, read again, equal in everything.
-        std::vector<std::string> warnings;
+        std::vector<zc::FileWarning> warnings;
         const std::string written = zc::WriteDump(first, sample.format, &warnings);
         EXPECT_EQ(zc::ParseDump(written, sample.format, sample.name), first);
         // Other formats keep every block and known byte (raw dumps only
@@ -150,12 +151,13 @@ TEST(DumpFormats, SamplesReadAsWritten) {
 
 TEST(DumpFormats, RawDumpSaysWhatItCannotHold) {
     const zc::CardImage image = zc::ParseDump(Samples()[0].text, zc::DumpFormat::Mct, "s.mct");
-    std::vector<std::string> warnings;
+    std::vector<zc::FileWarning> warnings;
     const std::string raw = zc::WriteDump(image, zc::DumpFormat::Bin, &warnings);
     ASSERT_EQ(raw.size(), 1024u);
     EXPECT_EQ(raw.substr(48, 6), std::string(6, '\0'));  // unknown key A as zeros
     ASSERT_GE(warnings.size(), 2u);
-    EXPECT_NE(warnings[0].find("key A unknown in sectors 0, 1, 3"), std::string::npos) << warnings[0];
+    const std::string text = zelkor::words::Text(warnings[0], zelkor::words::Language::English);
+    EXPECT_NE(text.find("key A unknown in sectors 0, 1, 3"), std::string::npos) << text;
 }
 
 TEST(DumpFormats, SavedAndLoadedByExtension) {

@@ -12,6 +12,7 @@
 #include "card/key_search.h"
 #include "card/reader_card_link.h"
 #include "card/restore.h"
+#include "words/toolkit_words.h"
 #include "reader_fixture.h"
 #include "reader_model.h"
 #include "sample_cards.h"
@@ -175,7 +176,7 @@ TEST_F(CardSessionTest, RestoreOntoABlankCardAndVerify) {
     int progress_calls = 0;
     const zc::RestoreReport report = zc::Restore(*link_, plan, [&](const zc::Progress &) { ++progress_calls; }, {});
     EXPECT_TRUE(report.ok());
-    for (const auto &failure : report.failures) ADD_FAILURE() << failure.block << ": " << failure.message;
+    for (const auto &failure : report.failures) ADD_FAILURE() << failure.block << ": " << zelkor::words::Text(failure, zelkor::words::Language::English);
     // Blocks 4, 5, 8 and 25 hold data; all 16 trailers change keys.
     EXPECT_EQ(report.written, 4 + 16);
     EXPECT_EQ(report.verified, report.written);

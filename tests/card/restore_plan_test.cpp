@@ -7,6 +7,7 @@
 #include "card/access_conditions.h"
 #include "card/hex.h"
 #include "card/restore.h"
+#include "words/toolkit_words.h"
 
 namespace zc = zelkor::card;
 
@@ -172,7 +173,8 @@ TEST(RestorePlan, EveryRule) {
         EXPECT_EQ(step->action, c.action);
         EXPECT_EQ(step->key, c.key);
         EXPECT_EQ(step->fatal, c.fatal);
-        EXPECT_NE(step->reason.find(c.reason), std::string::npos) << step->reason;
+        const std::string reason = zelkor::words::Text(*step, zelkor::words::Language::English);
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
         EXPECT_EQ(plan.HasFatal(), c.fatal);
     }
 }
@@ -189,5 +191,5 @@ TEST(RestorePlan, CountsAndCardSizes) {
     zc::CardImage big = zc::CardImage::Blank(zc::CardKind::Classic4K);
     const zc::RestorePlan too_big = zc::PlanRestore(big, card, {});
     EXPECT_TRUE(too_big.HasFatal());
-    EXPECT_NE(too_big.steps[0].reason.find("does not fit"), std::string::npos);
+    EXPECT_NE(zelkor::words::Text(too_big.steps[0], zelkor::words::Language::English).find("does not fit"), std::string::npos);
 }

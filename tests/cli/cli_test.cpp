@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -376,6 +377,7 @@ TEST_F(CliTest, RestoreStopsWhenAnotherCardIsSwappedInAndSaysWhatWentWhere) {
     EXPECT_THAT(run.err, HasSubstr("nothing was written to the card UID 99887766"));
     const auto out = nlohmann::json::parse(run.out);
     EXPECT_EQ(out["stopped"]["reason"], "other_card");
+    EXPECT_EQ(out["stopped"]["code"], "other_card");
     EXPECT_EQ(out["stopped"]["found_uid"], "99887766");
     ASSERT_GE(out["written_blocks"].size(), 4u);
     for (const auto &block : out["written_blocks"]) {
@@ -400,6 +402,28 @@ TEST_F(CliTest, RestoreOfAFileWithoutBlock0NeedsForceAndSaysTheUidIsUnchecked) {
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_THAT(forced.err, HasSubstr("holds no UID (no block 0)"));
     EXPECT_EQ(Hex(Memory(*source_, 4)), std::string(32, '1'));
+}
+
+TEST_F(CliTest, RestorePlanSpeaksChineseUnderAChineseLocaleAndItsJsonCarriesTheCodes) {
+    WriteText("noblock0.mct", "+Sector: 1\n" + std::string(32, '1') + "\n" + std::string(32, '0') + "\n" +
+                                  std::string(32, '0') + "\nFFFFFFFFFFFFFF078069FFFFFFFFFFFF\n");
+    runner_.SetEnvironment({"ZELKOR_PORT_DIR=" + dir_, "LANG=zh_CN.UTF-8", "LC_ALL=", "LC_MESSAGES="});
+
+    const RunResult run = OnReader("restore", {"-i", Path("noblock0.mct"), "--force", "--dry-run", "--json"});
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("跳过：文件中没有卡号（没有厂商块），无法确认它是卡片 "));
+    EXPECT_THAT(run.err, HasSubstr("跳过：厂商块，从不写入（块 0）"));
+    EXPECT_THAT(run.err, HasSubstr("将写入 "));
+    EXPECT_THAT(run.err, Not(HasSubstr("skip: ")));
+    const auto plan = nlohmann::json::parse(run.out)["plan"];
+    std::map<int, nlohmann::json> steps;
+    for (const auto &step : plan) steps[step["block"].get<int>()] = step;
+    EXPECT_EQ(steps[-1]["code"], "uid_unknown");
+    EXPECT_EQ(steps[0]["code"], "manufacturer_block");
+    EXPECT_EQ(steps[0]["reason"], "manufacturer block: never written");  // JSON texts stay English for scripts
+    EXPECT_EQ(steps[3]["code"], "trailer_needs_option");
+    EXPECT_NE(Hex(Memory(*source_, 4)), std::string(32, '1'));  // a dry run writes nothing
 }
 
 TEST_F(CliTest, TrailerWrittenWithKeyBIsVerifiedWithAKeyTheNewAccessBitsAllow) {
