@@ -106,7 +106,7 @@ int Program::RunCommand(const CLI::App &command, const std::function<int()> &run
     try {
         CheckTraceFile(command);
     } catch (const card::FileError &e) {
-        Note("zelkor: --trace: " + FileErrorText(e));
+        Note(Say("zelkor: --trace: ", "zelkor：--trace：") + FileErrorText(e));
         return kExitUsage;
     } catch (const UsageError &e) {
         Note(Say("zelkor: ", "zelkor：") + e.Text(language_));
@@ -127,7 +127,7 @@ int Program::RunCommand(const CLI::App &command, const std::function<int()> &run
     try {
         status = run();
     } catch (const card::FileError &e) {
-        Note("zelkor: " + FileErrorText(e));
+        Note(Say("zelkor: ", "zelkor：") + FileErrorText(e));
         status = kExitUsage;
     } catch (const std::bad_alloc &) {
         Note("zelkor: not enough memory", "zelkor：内存不足");
