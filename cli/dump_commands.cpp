@@ -225,12 +225,18 @@ std::string StoppedRestoreText(const card::RestoreReport &report, const card::Ca
     std::sort(blocks.begin(), blocks.end());
     const std::string uid = card::ToHex(identity.uid);
     const std::string other = card::ToHex(report.lost->uid);
-    std::string text = Say(language, "stopped: ", "已停止：") + LossText(*report.lost, identity.uid) + Say(language, ".\n", "。\n");
-    text += blocks.empty() ? Say(language, "nothing was written to the card UID " + uid, "卡片 " + uid + " 上没有写入任何数据")
-                           : Say(language, "written to the card UID " + uid + ": block(s) ", "已写入卡片 " + uid + " 的块：") +
-                                 BlockRanges(blocks);
+    const std::string loss = LossText(*report.lost, identity.uid);
+    std::string text = Say(language, "stopped: " + loss + ".\n", "已停止：" + loss + "。\n");
+    if (blocks.empty()) {
+        text += Say(language, "nothing was written to the card UID " + uid, "卡片 " + uid + " 上没有写入任何数据");
+    } else {
+        const std::string ranges = BlockRanges(blocks);
+        text += Say(language, "written to the card UID " + uid + ": block(s) " + ranges,
+                    "已写入卡片 " + uid + " 的块：" + ranges);
+    }
     if (report.lost->outcome == card::Selection::OtherCard) {
-        text += Say(language, "; nothing was written to the card UID " + other, "；另一张卡（卡号 " + other + "）上没有写入任何数据");
+        text += Say(language, "; nothing was written to the card UID " + other,
+                    "；另一张卡（卡号 " + other + "）上没有写入任何数据");
     }
     if (report.lost->outcome == card::Selection::ReaderGone) {
         return text + Say(language, "; connect the reader and run the restore again", "；请连接读卡器后重新写卡");

@@ -51,7 +51,8 @@ int RunInfo(Program &program, const ReaderOptions &options) {
         return kExitSuccess;
     }
     const std::string code = std::to_string(identity.type_code);
-    program.Result(CardInfoText({CardName(identity, program.language()) + program.Say(" (type code " + code + ")", "（类型码 " + code + "）"),
+    const std::string name = CardName(identity, program.language());
+    program.Result(CardInfoText({name + program.Say(" (type code " + code + ")", "（类型码 " + code + "）"),
                                  card::ToHex(identity.uid), OptionalHex(program, atqa), OptionalHex(program, sak),
                                  identity.reader_serial, {}},
                                 program.language()));
