@@ -29,7 +29,7 @@ std::string CardName(const card::CardIdentity &identity, Language language) {
 }
 
 std::string OptionalHex(const Program &program, const std::optional<std::vector<std::uint8_t>> &bytes) {
-    return bytes ? card::ToHex(*bytes) : program.Say("(not given by the reader)", "（读卡器没有提供）");
+    return bytes ? card::ToHex(*bytes) : NotGivenByReader(program.language());
 }
 
 int RunInfo(Program &program, const ReaderOptions &options) {

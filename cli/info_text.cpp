@@ -4,6 +4,10 @@
 
 namespace zelkor::cli {
 
+std::string NotGivenByReader(Language language) {
+    return Say(language, "(not given by the reader)", "（读卡器没有提供）");
+}
+
 std::string CardInfoText(const CardInfoFields &fields, Language language) {
     const bool chinese = language == Language::Chinese;
     std::string text = (chinese ? "卡片：    " : "card:          ") + fields.card + "\n";

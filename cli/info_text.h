@@ -18,6 +18,9 @@ struct CardInfoFields {
     std::string pages;                       // empty: no page line
 };
 
+// In place of ATQA or SAK when the reader does not give them.
+std::string NotGivenByReader(Language language);
+
 // One "label: value" line per field, the values aligned.
 std::string CardInfoText(const CardInfoFields &fields, Language language);
 

@@ -135,7 +135,7 @@ int RunUltraLightInfo(Program &program, ReaderAccess &reader, const card::CardId
     const card::UltraLightRead read = ReadCard(program, reader, identity);
     const std::string uid = card::ToHex(read.image.uid);
     auto hex = [](const auto &value) { return value ? card::ToHex(std::span(&*value, 1)) : std::string(); };
-    const std::string not_given = program.Say("(not given by the reader)", "（读卡器没有提供）");
+    const std::string not_given = NotGivenByReader(program.language());
     const std::string atqa = identity.atqa ? card::ToHex(*identity.atqa) : not_given;
     const std::string sak = identity.sak ? hex(identity.sak) : not_given;
     if (program.json()) {
