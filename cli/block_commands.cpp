@@ -51,51 +51,64 @@ BlockKey ChooseKey(const BlockOptions &options) {
         std::optional<card::Key> key;
         if (static_cast<std::size_t>(sector) < map.size()) key = map[static_cast<std::size_t>(sector)].Of(chosen.type);
         if (!key) {
-            throw UsageError(options.key_map + ": no key " + card::KeyLetter(chosen.type) + " for sector " +
-                             std::to_string(sector));
+            const std::string sector_text = std::to_string(sector);
+            throw UsageError(options.key_map + ": no key " + card::KeyLetter(chosen.type) + " for sector " + sector_text,
+                             options.key_map + "：没有扇区 " + sector_text + " 的密钥" + card::KeyLetter(chosen.type));
         }
         chosen.key = *key;
         return chosen;
     }
     const auto key = card::ParseKey(options.key);
-    if (!key) throw UsageError("a key is 12 hexadecimal digits: " + options.key);
+    if (!key) throw UsageError("a key is 12 hexadecimal digits: " + options.key, "密钥是 12 位十六进制数字：" + options.key);
     chosen.key = *key;
     return chosen;
 }
+
+CardError WriteRefused() { return CardError("the card refused the write", "卡片拒绝写入"); }
 
 // The card, with the block in range and its sector authenticated.
 card::CardIdentity OpenSector(ReaderAccess &reader, int block, const BlockKey &key) {
     const card::CardIdentity identity = reader.IdentifyClassic();
     if (block >= card::BlockCount(*identity.kind)) {
-        throw UsageError("block " + std::to_string(block) + " is beyond the " +
-                         std::string(card::KindName(*identity.kind)) + " card's last block " +
-                         std::to_string(card::BlockCount(*identity.kind) - 1));
+        const std::string kind(card::KindName(*identity.kind));
+        const std::string last = std::to_string(card::BlockCount(*identity.kind) - 1);
+        throw UsageError("block " + std::to_string(block) + " is beyond the " + kind + " card's last block " + last,
+                         "块 " + std::to_string(block) + " 超出了 " + kind + " 卡的最后一块 " + last);
     }
     const int sector = card::SectorOfBlock(block);
     if (!reader.link().Authenticate(sector, key.type, key.key)) {
-        throw CardError("key " + std::string(1, card::KeyLetter(key.type)) + " " + card::KeyToHex(key.key) +
-                        " does not open sector " + std::to_string(sector));
+        const std::string letter(1, card::KeyLetter(key.type));
+        const std::string hex = card::KeyToHex(key.key);
+        throw CardError("key " + letter + " " + hex + " does not open sector " + std::to_string(sector),
+                        "密钥" + letter + " " + hex + " 验证扇区 " + std::to_string(sector) + " 失败");
     }
     return identity;
 }
 
 // Selects the card again; CardError unless it is still the card `identity` names.
-void ReselectSameCard(ReaderAccess &reader, const card::CardIdentity &identity, const std::string &consequence) {
+void ReselectSameCard(ReaderAccess &reader, const card::CardIdentity &identity, const Bilingual &consequence) {
     const card::Reselection found = reader.link().Reselect();
-    if (!found) throw CardError(LossText(found, identity.uid) + ": " + consequence);
+    if (!found) {
+        const std::string loss = LossText(found, identity.uid);
+        throw CardError(loss + ": " + consequence.english, loss + "：" + consequence.chinese);
+    }
 }
 
 void Authenticate(ReaderAccess &reader, const card::CardIdentity &identity, int sector, const BlockKey &key) {
-    ReselectSameCard(reader, identity, "nothing written");
+    ReselectSameCard(reader, identity, {"nothing written", "没有写入任何数据"});
     if (!reader.link().Authenticate(sector, key.type, key.key)) {
-        throw CardError("the card did not take key " + std::string(1, card::KeyLetter(key.type)) +
-                        " again for sector " + std::to_string(sector));
+        const std::string letter(1, card::KeyLetter(key.type));
+        throw CardError("the card did not take key " + letter + " again for sector " + std::to_string(sector),
+                        "扇区 " + std::to_string(sector) + " 再次验证密钥" + letter + " 失败");
     }
 }
 
 card::Block ReadOrFail(ReaderAccess &reader, int block) {
     const auto data = reader.link().ReadBlock(block);
-    if (!data) throw CardError("block " + std::to_string(block) + " could not be read with this key");
+    if (!data) {
+        throw CardError("block " + std::to_string(block) + " could not be read with this key",
+                        "用这个密钥无法读出块 " + std::to_string(block));
+    }
     return *data;
 }
 
@@ -127,8 +140,10 @@ void CheckWriteAllowed(ReaderAccess &reader, const card::CardIdentity &identity,
     const int sector = card::SectorOfBlock(block);
     const auto trailer = reader.link().ReadBlock(card::TrailerBlock(sector));
     if (!trailer) {
-        throw CardError("the access bits of sector " + std::to_string(sector) + " cannot be read with key " +
-                        std::string(1, card::KeyLetter(key.type)) + ": nothing written");
+        const std::string letter(1, card::KeyLetter(key.type));
+        throw CardError("the access bits of sector " + std::to_string(sector) + " cannot be read with key " + letter +
+                            ": nothing written",
+                        "用密钥" + letter + " 无法读出扇区 " + std::to_string(sector) + " 的控制字：没有写入任何数据");
     }
     card::CardImage card_now = card::CardImage::Blank(*identity.kind);
     card_now.uid = identity.uid;
@@ -141,11 +156,16 @@ void CheckWriteAllowed(ReaderAccess &reader, const card::CardIdentity &identity,
     for (const auto &step : plan.steps) {
         if (step.block != block) continue;
         if (step.fatal || step.action != card::StepAction::Write) {
-            throw CardError("block " + std::to_string(block) + ": " + words::Text(step, ToolkitLanguage()) + ": nothing written");
+            throw CardError("block " + std::to_string(block) + ": " + words::Text(step, words::Language::English) +
+                                ": nothing written",
+                            "块 " + std::to_string(block) + "：" + words::Text(step, words::Language::Chinese) +
+                                "：没有写入任何数据");
         }
         if (step.key && *step.key != key.type) {
-            throw CardError("block " + std::to_string(block) + " is written with key " +
-                            std::string(1, card::KeyLetter(*step.key)) + ", not the key given: nothing written");
+            const std::string letter(1, card::KeyLetter(*step.key));
+            throw CardError("block " + std::to_string(block) + " is written with key " + letter +
+                                ", not the key given: nothing written",
+                            "块 " + std::to_string(block) + " 要用密钥" + letter + " 写入，不是给出的密钥：没有写入任何数据");
         }
     }
 }
@@ -161,7 +181,8 @@ bool VerifyTrailer(ReaderAccess &reader, const card::CardIdentity &identity, int
     BlockKey new_key = key;
     if (!card::Allows(read, key.type)) new_key.type = key.type == card::KeyType::A ? card::KeyType::B : card::KeyType::A;
     std::copy_n(data.begin() + (new_key.type == card::KeyType::A ? 0 : 10), 6, new_key.key.begin());
-    ReselectSameCard(reader, identity, "block " + std::to_string(card::TrailerBlock(sector)) + " written, NOT verified");
+    const std::string trailer = std::to_string(card::TrailerBlock(sector));
+    ReselectSameCard(reader, identity, {"block " + trailer + " written, NOT verified", "块 " + trailer + " 已写入，但没有校验"});
     if (!reader.link().Authenticate(sector, new_key.type, new_key.key)) return false;
     const auto back = reader.link().ReadBlock(card::TrailerBlock(sector));
     return back && std::equal(data.begin() + 6, data.begin() + 10, back->begin() + 6);
@@ -171,20 +192,25 @@ int RunWrite(Program &program, const WriteOptions &options) {
     const BlockKey key = ChooseKey(options.block);
     const auto bytes = card::ParseHex(options.data);
     if (!bytes || bytes->size() != card::kBlockSize) {
-        throw UsageError("block data is 32 hexadecimal digits: " + options.data);
+        throw UsageError("block data is 32 hexadecimal digits: " + options.data,
+                         "块数据是 32 位十六进制数字：" + options.data);
     }
     card::Block data{};
     std::copy(bytes->begin(), bytes->end(), data.begin());
     const int block = options.block.block;
-    if (block == card::kManufacturerBlock) throw UsageError("block 0 holds the manufacturer data and is never written");
+    if (block == card::kManufacturerBlock) {
+        throw UsageError("block 0 holds the manufacturer data and is never written", "块 0 是厂商块，从不写入");
+    }
     const bool is_trailer = card::IsTrailer(block);
     if (is_trailer && !options.trailer) {
         throw UsageError("block " + std::to_string(block) +
-                         " is a sector trailer (keys and access bits): add --trailer to write it");
+                             " is a sector trailer (keys and access bits): add --trailer to write it",
+                         "块 " + std::to_string(block) + " 是控制块（密钥和控制字）：加上 --trailer 才能写入");
     }
     if (is_trailer && !card::DecodeAccessBytes(std::span(data).subspan(6, 4)).consistent()) {
-        throw UsageError("the access bytes " + card::ToHex(std::span(data).subspan(6, 4)) +
-                         " are inconsistent and would block the sector: nothing written");
+        const std::string access = card::ToHex(std::span(data).subspan(6, 4));
+        throw UsageError("the access bytes " + access + " are inconsistent and would block the sector: nothing written",
+                         "控制字 " + access + " 无效，会锁死整个扇区：没有写入任何数据");
     }
 
     ReaderAccess reader(options.block.reader);
@@ -194,10 +220,10 @@ int RunWrite(Program &program, const WriteOptions &options) {
     Authenticate(reader, identity, sector, key);
     bool verified = false;
     if (is_trailer) {
-        if (!reader.link().WriteTrailer(sector, data, key.type, key.key)) throw CardError("the card refused the write");
+        if (!reader.link().WriteTrailer(sector, data, key.type, key.key)) throw WriteRefused();
         verified = VerifyTrailer(reader, identity, sector, data, key);
     } else {
-        if (!reader.link().WriteBlock(block, data)) throw CardError("the card refused the write");
+        if (!reader.link().WriteBlock(block, data)) throw WriteRefused();
         const auto back = reader.link().ReadBlock(block);
         verified = back && *back == data;
     }
@@ -205,7 +231,8 @@ int RunWrite(Program &program, const WriteOptions &options) {
         const nlohmann::json out = {{"block", block}, {"written", true}, {"verified", verified}};
         program.Result(out.dump(2) + "\n");
     }
-    program.Note("block " + std::to_string(block) + " written" + (verified ? " and verified" : ", NOT verified"));
+    program.Note("block " + std::to_string(block) + " written" + (verified ? " and verified" : ", NOT verified"),
+                 "块 " + std::to_string(block) + (verified ? " 已写入并校验通过" : " 已写入，但没有校验"));
     return verified ? kExitSuccess : kExitFailure;
 }
 
@@ -219,13 +246,17 @@ int RunValueOperation(Program &program, const ValueOptions &options) {
     const BlockKey key = ChooseKey(options.block);
     const int block = options.block.block;
     if (block == card::kManufacturerBlock) {
-        throw UsageError("block 0 holds the manufacturer data, not a value block: nothing sent");
+        throw UsageError("block 0 holds the manufacturer data, not a value block: nothing sent",
+                         "块 0 是厂商块，不是数值块：没有发送任何命令");
     }
     if (card::IsTrailer(block)) {
-        throw UsageError("block " + std::to_string(block) + " is a sector trailer, not a value block");
+        throw UsageError("block " + std::to_string(block) + " is a sector trailer, not a value block",
+                         "块 " + std::to_string(block) + " 是控制块，不是数值块");
     }
     const bool needs_amount = options.operation != "get";
-    if (needs_amount && options.amount < 0) throw UsageError(options.operation + " needs an AMOUNT");
+    if (needs_amount && options.amount < 0) {
+        throw UsageError(options.operation + " needs an AMOUNT", options.operation + " 需要给出金额 AMOUNT");
+    }
     const auto amount = static_cast<std::int32_t>(options.amount);
 
     ReaderAccess reader(options.block.reader);
@@ -234,9 +265,15 @@ int RunValueOperation(Program &program, const ValueOptions &options) {
     if (options.operation == "init") done = reader.link().InitValue(block, amount);
     if (options.operation == "inc") done = reader.link().ChangeValue(block, true, amount);
     if (options.operation == "dec") done = reader.link().ChangeValue(block, false, amount);
-    if (!done) throw CardError("the card refused " + options.operation + " on block " + std::to_string(block));
+    if (!done) {
+        throw CardError("the card refused " + options.operation + " on block " + std::to_string(block),
+                        "卡片拒绝了对块 " + std::to_string(block) + " 的 " + options.operation + " 操作");
+    }
     const auto value = reader.link().ReadValue(block);
-    if (!value) throw CardError("block " + std::to_string(block) + " holds no valid value");
+    if (!value) {
+        throw CardError("block " + std::to_string(block) + " holds no valid value",
+                        "块 " + std::to_string(block) + " 不是有效的数值块");
+    }
     if (program.json()) {
         const nlohmann::json out = {{"block", block}, {"value", *value}};
         program.Result(out.dump(2) + "\n");

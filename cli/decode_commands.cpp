@@ -5,17 +5,20 @@
 #include "card/access_conditions.h"
 #include "card/hex.h"
 #include "card/value_block.h"
+#include "cli/decode_text.h"
 #include "commands.h"
 
 namespace zelkor::cli {
 namespace {
 
 // Hex digits given as one word or several ("FF0780" or "FF 07 80").
-std::vector<std::uint8_t> HexArgument(const std::vector<std::string> &words, std::string_view what) {
+std::vector<std::uint8_t> HexArgument(const std::vector<std::string> &words, const Bilingual &what) {
     std::string joined;
     for (const auto &word : words) joined += word;
     auto bytes = card::ParseHex(joined);
-    if (!bytes) throw UsageError(std::string(what) + ": not hexadecimal bytes: " + joined);
+    if (!bytes) {
+        throw UsageError(what.english + ": not hexadecimal bytes: " + joined, what.chinese + "：不是十六进制字节：" + joined);
+    }
     return *bytes;
 }
 
@@ -74,14 +77,16 @@ void AddAclCommand(Program &program) {
                       "A 16-block sector of a 4K card (sectors 32 to 39): positions are block groups");
     program.AddJsonOption(command);
     program.Register(command, [&program, options] {
-        const auto bytes = HexArgument(options->hex, "access bytes");
+        const auto bytes = HexArgument(options->hex, {"access bytes", "控制字"});
         if (bytes.size() != 3 && bytes.size() != 4) {
-            throw UsageError("access bytes are 3 or 4 bytes, not " + std::to_string(bytes.size()));
+            const std::string size = std::to_string(bytes.size());
+            throw UsageError("access bytes are 3 or 4 bytes, not " + size, "控制字是 3 或 4 个字节，不是 " + size + " 个");
         }
         if (program.json()) {
             program.Result(AccessJson(bytes, options->sixteen_block_sector).dump(2) + "\n");
         } else {
-            program.Result(card::DescribeAccess(card::DecodeAccessBytes(bytes), options->sixteen_block_sector));
+            program.Result(
+                AccessText(card::DecodeAccessBytes(bytes), options->sixteen_block_sector, program.language()));
         }
         return kExitSuccess;
     });
@@ -95,9 +100,10 @@ void AddValueCommand(Program &program) {
     command->add_option("HEX", *hex, "The block's 16 bytes as 32 hexadecimal digits")->required();
     program.AddJsonOption(command);
     program.Register(command, [&program, hex] {
-        const auto bytes = HexArgument(*hex, "value block");
+        const auto bytes = HexArgument(*hex, {"value block", "数值块"});
         if (bytes.size() != card::kBlockSize) {
-            throw UsageError("a value block is 16 bytes, not " + std::to_string(bytes.size()));
+            const std::string size = std::to_string(bytes.size());
+            throw UsageError("a value block is 16 bytes, not " + size, "数值块是 16 个字节，不是 " + size + " 个");
         }
         card::Block block{};
         std::copy(bytes.begin(), bytes.end(), block.begin());
@@ -110,7 +116,7 @@ void AddValueCommand(Program &program) {
                                         {"valid", info.valid()}};
             program.Result(out.dump(2) + "\n");
         } else {
-            program.Result(card::DescribeValueBlock(info));
+            program.Result(ValueBlockText(info, program.language()));
         }
         return info.valid() ? kExitSuccess : kExitFailure;
     });

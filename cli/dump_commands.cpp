@@ -11,6 +11,7 @@
 #include "card/safe_file.h"
 #include "card/ultralight_formats.h"
 #include "card_text.h"
+#include "cli/card_work_notes.h"
 #include "dump_files.h"
 #include "commands.h"
 #include "key_sources.h"
@@ -41,8 +42,9 @@ struct RestoreOptions {
     bool dry_run = false;
 };
 
-std::string IdentityText(const card::CardIdentity &identity) {
-    return "MIFARE Classic " + std::string(card::KindName(*identity.kind)) + ", UID " + card::ToHex(identity.uid);
+std::string IdentityText(const card::CardIdentity &identity, Language language) {
+    return "MIFARE Classic " + std::string(card::KindName(*identity.kind)) + Say(language, ", UID ", "，卡号 ") +
+           card::ToHex(identity.uid);
 }
 
 // The card as read, and what was found instead of it when the work stopped
@@ -57,7 +59,7 @@ struct WholeCardRead {
 WholeCardRead ReadWholeCard(Program &program, ReaderAccess &reader, const card::CardIdentity &identity,
                             const LoadedKeys &keys) {
     const card::KeySearchResult search = RunKeySearch(program, reader.link(), *identity.kind, keys);
-    program.Note(KeySummary(search.keys));
+    program.Note(KeySummary(search.keys, program.language()));
     WholeCardRead read{card::CardImage::Blank(*identity.kind), search.lost};
     if (read.lost) {
         read.image.uid = identity.uid;
@@ -66,7 +68,7 @@ WholeCardRead ReadWholeCard(Program &program, ReaderAccess &reader, const card::
         read.image.partial = true;
         return read;
     }
-    ProgressDisplay display(program.console());
+    ProgressDisplay display(program.console(), program.language());
     read.image = card::ReadCard(reader.link(), identity, search.keys, display.Callback(), program.stop_token(),
                                 &read.lost);
     if (search.cancelled || search.card_lost) read.image.partial = true;
@@ -94,7 +96,7 @@ DumpTarget ChooseDumpTarget(const DumpOptions &options, const card::CardImage &i
 
 int RunDump(Program &program, const DumpOptions &options) {
     if (!card::FormatForPath(options.output)) {
-        throw UsageError(options.output + ": unknown dump format (use .mct .bin .mfd .json .nfc or .eml)");
+        throw UnknownDumpFormat(options.output, kClassicFormats, kClassicFormatLast);
     }
     const LoadedKeys keys = LoadKeySources(options.sources, true);
     CheckWritable(options.output);
@@ -102,11 +104,15 @@ int RunDump(Program &program, const DumpOptions &options) {
     const card::CardIdentity identity = reader.Identify();
     if (IsUltraLightCard(identity)) return RunUltraLightDump(program, reader, identity, options.output, !options.fill_unknown.empty());
     ReaderAccess::RequireClassic(identity);
-    program.Note(IdentityText(identity));
+    program.Note(IdentityText(identity, program.language()));
     const WholeCardRead read = ReadWholeCard(program, reader, identity, keys);
     const card::CardImage &image = read.image;
-    if (read.lost) program.Note("stopped: " + LossText(*read.lost, identity.uid) + "; only what was read of UID " +
-                                card::ToHex(identity.uid) + " is kept");
+    if (read.lost) {
+        const std::string loss = LossText(*read.lost, identity.uid);
+        const std::string uid = card::ToHex(identity.uid);
+        program.Note("stopped: " + loss + "; only what was read of UID " + uid + " is kept",
+                     "已停止：" + loss + "；只保留了卡号 " + uid + " 读出的数据");
+    }
     const bool complete = IsCompleteRead(image);
 
     const DumpTarget target = ChooseDumpTarget(options, image);
@@ -116,9 +122,10 @@ int RunDump(Program &program, const DumpOptions &options) {
     const SavedResult saved = SaveCardResult(program, target.path, contents,
                                              complete || target.forced_beside);  // already beside the output
     const std::string written = NoteSaved(program, saved, warnings);
-    const std::string counts = std::to_string(image.KnownBlockCount()) + " of " +
-                               std::to_string(image.block_count()) + " blocks read";
-    program.Note("wrote " + written + ": " + counts + (complete ? "" : " (partial)"));
+    const std::string known = std::to_string(image.KnownBlockCount());
+    const std::string total = std::to_string(image.block_count());
+    program.Note("wrote " + written + ": " + known + " of " + total + " blocks read" + (complete ? "" : " (partial)"),
+                 "已写入 " + written + "：读出 " + known + " 块，共 " + total + " 块" + (complete ? "" : "（不完整）"));
     if (program.json() && saved.saved_as_asked) {
         nlohmann::json summary = {{"file", saved.path},
                                   {"uid", card::ToHex(identity.uid)},
@@ -138,21 +145,34 @@ std::vector<card::Key> KeysOfImage(const card::CardImage &image) { return card::
 
 // Which card was found, what the right card received, and that the other
 // received nothing.
-std::string StoppedRestoreText(const card::RestoreReport &report, const card::CardIdentity &identity) {
+std::string StoppedRestoreText(const card::RestoreReport &report, const card::CardIdentity &identity,
+                               Language language) {
     std::vector<int> blocks = report.written_blocks;
     std::sort(blocks.begin(), blocks.end());
-    std::string text = "stopped: " + LossText(*report.lost, identity.uid) + ".\n";
-    text += blocks.empty() ? "nothing was written to the card UID " + card::ToHex(identity.uid)
-                           : "written to the card UID " + card::ToHex(identity.uid) + ": block(s) " + words::RangesText(blocks, ", ");
-    if (report.lost->outcome == card::Selection::OtherCard) {
-        text += "; nothing was written to the card UID " + card::ToHex(report.lost->uid);
+    const std::string uid = card::ToHex(identity.uid);
+    const std::string other = card::ToHex(report.lost->uid);
+    const std::string loss = LossText(*report.lost, identity.uid);
+    std::string text = Say(language, "stopped: " + loss + ".\n", "已停止：" + loss + "。\n");
+    if (blocks.empty()) {
+        text += Say(language, "nothing was written to the card UID " + uid, "卡片 " + uid + " 上没有写入任何数据");
+    } else {
+        const std::string ranges = words::RangesText(blocks, ", ");
+        text += Say(language, "written to the card UID " + uid + ": block(s) " + ranges,
+                    "已写入卡片 " + uid + " 的块：" + ranges);
     }
-    if (report.lost->outcome == card::Selection::ReaderGone) return text + "; connect the reader and run the restore again";
-    return text + "; put the card UID " + card::ToHex(identity.uid) + " back and run the restore again";
+    if (report.lost->outcome == card::Selection::OtherCard) {
+        text += Say(language, "; nothing was written to the card UID " + other,
+                    "；另一张卡（卡号 " + other + "）上没有写入任何数据");
+    }
+    if (report.lost->outcome == card::Selection::ReaderGone) {
+        return text + Say(language, "; connect the reader and run the restore again", "；请连接读卡器后重新写卡");
+    }
+    return text + Say(language, "; put the card UID " + uid + " back and run the restore again",
+                      "；请放回卡片 " + uid + " 后重新写卡");
 }
 
 card::RestoreReport WritePlan(Program &program, ReaderAccess &reader, const card::RestorePlan &plan) {
-    ProgressDisplay display(program.console());
+    ProgressDisplay display(program.console(), program.language());
     return card::Restore(reader.link(), plan, display.Callback(), program.stop_token());
 }
 
@@ -166,10 +186,13 @@ int RunRestore(Program &program, const RestoreOptions &options) {
     const LoadedKeys keys = LoadKeySources(options.sources, true, KeysOfImage(file));
     ReaderAccess reader(options.reader);
     const card::CardIdentity identity = reader.IdentifyClassic();
-    program.Note(IdentityText(identity));
+    program.Note(IdentityText(identity, program.language()));
     const WholeCardRead read = ReadWholeCard(program, reader, identity, keys);
-    if (read.lost) throw CardError(LossText(*read.lost, identity.uid) + ": nothing written");
-    if (program.stop_token().stop_requested()) throw CardError("stopped before anything was written");
+    if (read.lost) {
+        const std::string loss = LossText(*read.lost, identity.uid);
+        throw CardError(loss + ": nothing written", loss + "：没有写入任何数据");
+    }
+    if (program.stop_token().stop_requested()) throw StoppedBeforeWriting();
     const card::CardImage &card_now = read.image;
 
     const card::RestorePlan plan = card::PlanRestore(file, card_now, {options.trailers, options.force});
@@ -178,8 +201,8 @@ int RunRestore(Program &program, const RestoreOptions &options) {
         return *status;
     const card::RestoreReport report = WritePlan(program, reader, plan);
     NoteFailures(program, report.failures);
-    NoteRestoreCounts(program, report, "block");
-    if (report.lost) program.Note(StoppedRestoreText(report, identity));
+    NoteWriteCounts(program, {report.written, report.skipped, report.verified, report.cancelled}, CardUnit::Block);
+    if (report.lost) program.Note(StoppedRestoreText(report, identity, program.language()));
     if (program.json()) {
         AddRestoreJson(out, report);
         out["written_blocks"] = report.written_blocks;

@@ -6,6 +6,7 @@
 #include "card/dump_formats.h"
 #include "card/hex.h"
 #include "card_text.h"
+#include "cli/card_work_notes.h"
 #include "dump_files.h"
 #include "commands.h"
 #include "ultralight_commands.h"
@@ -14,8 +15,8 @@
 namespace zelkor::cli {
 namespace {
 
-std::string BlockOrAbsent(const card::CardImage &image, int block) {
-    return block < image.block_count() ? BlockText(image, block) : std::string("(no such block)");
+std::string BlockOrAbsent(const card::CardImage &image, int block, Language language) {
+    return block < image.block_count() ? BlockText(image, block) : Say(language, "(no such block)", "（没有这一块）");
 }
 
 // "      ^^    ^^": under each differing byte of a BlockText line.
@@ -29,17 +30,17 @@ std::string Markers(card::ByteMask differing) {
     return text;
 }
 
-std::string DiffText(const card::CardImage &a, const card::CardImage &b, const card::DumpDifference &diff) {
-    std::string text;
-    if (diff.kinds_differ) {
-        text += "card: " + std::string(card::KindName(a.kind)) + " / " + std::string(card::KindName(b.kind)) + "\n";
-    }
-    if (diff.uids_differ) text += "UID: " + card::ToHex(a.uid) + " / " + card::ToHex(b.uid) + "\n";
+std::string DiffText(const card::CardImage &a, const card::CardImage &b, const card::DumpDifference &diff,
+                     Language language) {
+    std::string text = DiffHeader(diff.kinds_differ, std::string(card::KindName(a.kind)),
+                                  std::string(card::KindName(b.kind)), diff.uids_differ, card::ToHex(a.uid),
+                                  card::ToHex(b.uid), language);
     for (const auto &block : diff.blocks) {
-        text += "block " + std::to_string(block.block) + " (sector " +
-                std::to_string(card::SectorOfBlock(block.block)) + ")\n";
-        text += "  < " + BlockOrAbsent(a, block.block) + "\n";
-        text += "  > " + BlockOrAbsent(b, block.block) + "\n";
+        const std::string number = std::to_string(block.block);
+        const std::string sector = std::to_string(card::SectorOfBlock(block.block));
+        text += Say(language, "block " + number + " (sector " + sector + ")\n", "块 " + number + "（扇区 " + sector + "）\n");
+        text += "  < " + BlockOrAbsent(a, block.block, language) + "\n";
+        text += "  > " + BlockOrAbsent(b, block.block, language) + "\n";
         text += "    " + Markers(block.differing) + "\n";
     }
     return text;
@@ -53,8 +54,8 @@ nlohmann::json DiffJson(const card::CardImage &a, const card::CardImage &b, cons
             if ((block.differing >> i & 1) != 0) bytes.push_back(i);
         }
         blocks.push_back({{"block", block.block},
-                          {"a", BlockOrAbsent(a, block.block)},
-                          {"b", BlockOrAbsent(b, block.block)},
+                          {"a", BlockOrAbsent(a, block.block, Language::English)},
+                          {"b", BlockOrAbsent(b, block.block, Language::English)},
                           {"differing_bytes", bytes}});
     }
     return {{"equal", diff.equal()},
@@ -62,15 +63,6 @@ nlohmann::json DiffJson(const card::CardImage &a, const card::CardImage &b, cons
             {"uids_differ", diff.uids_differ},
             {"uids_compared", diff.uids_compared},
             {"blocks", blocks}};
-}
-
-// "the UIDs differ, 2 block(s) differ"; names what differs when no block does.
-std::string DifferenceSummary(const card::DumpDifference &diff) {
-    std::string text;
-    if (diff.kinds_differ) text += "the card types differ, ";
-    if (diff.uids_differ) text += "the UIDs differ, ";
-    if (diff.blocks.empty()) return text + "no block differs";
-    return text + std::to_string(diff.blocks.size()) + " block(s) differ";
 }
 
 void AddDiffCommand(Program &program) {
@@ -92,15 +84,17 @@ void AddDiffCommand(Program &program) {
         const bool b_holds_uid = DumpFileHoldsUid(options->second, b);
         const card::DumpDifference diff = card::DiffDumps(a, b, a_holds_uid && b_holds_uid);
         if (!diff.uids_compared && a.uid != b.uid) {
-            program.Note("UID not compared: " + (a_holds_uid ? options->second : options->first) + " has no UID");
+            const std::string without = a_holds_uid ? options->second : options->first;
+            program.Note("UID not compared: " + without + " has no UID", "卡号未比较：" + without + " 中没有卡号");
         }
         if (program.json()) {
             program.Result(DiffJson(a, b, diff).dump(2) + "\n");
         } else if (diff.equal()) {
-            program.Note("the dumps are equal");
+            program.Note(DumpsEqualText(program.language()));
         } else {
-            program.Result(DiffText(a, b, diff));
-            program.Note(DifferenceSummary(diff));
+            program.Result(DiffText(a, b, diff, program.language()));
+            program.Note(DifferenceSummary(diff.kinds_differ, diff.uids_differ, diff.blocks.size(), CardUnit::Block,
+                                           program.language()));
         }
         return diff.equal() ? kExitSuccess : kExitFailure;
     });
@@ -121,21 +115,19 @@ void AddConvertCommand(Program &program) {
     program.Register(command, [&program, options]() -> int {
         const auto format = card::FormatForPath(options->output);
         if (!format) {
-            throw UsageError(options->output + ": unknown dump format (use .mct .bin .mfd .json .nfc or .eml)");
+            throw UnknownDumpFormat(options->output, kClassicFormats, kClassicFormatLast);
         }
         if (const auto status = ConvertUltraLightFile(program, options->input, options->output, !options->fill_unknown.empty())) return *status;
         const card::CardImage image = LoadDumpFile(options->input);
         if (!card::FormatKeepsUnknownBytes(*format) && options->fill_unknown.empty() && HasUnknownBytes(image)) {
-            throw UsageError(options->input + " has unknown bytes, which " + std::string(card::FormatName(*format)) +
-                             " cannot mark: convert to .mct, .json or .nfc, or give --fill-unknown zeros");
+            throw UnmarkableUnknownBytes(options->input, *format, ".mct, .json", ".nfc");
         }
         CheckWritable(options->output);
         std::vector<card::FileWarning> warnings;
         card::SaveDump(options->output, image, &warnings);
         for (const auto &warning : warnings) program.Note(options->output + ": " + WarningText(warning));
-        program.Note("wrote " + options->output + " (" + std::string(card::KindName(image.kind)) + ", " +
-                     std::to_string(image.KnownBlockCount()) + " of " + std::to_string(image.block_count()) +
-                     " blocks known" + (image.partial ? ", partial" : "") + ")");
+        NoteConverted(program, options->output, std::string(card::KindName(image.kind)),
+                      {image.KnownBlockCount(), image.block_count(), image.partial}, CardUnit::Block);
         return image.partial ? kExitFailure : kExitSuccess;
     });
 }

@@ -2,6 +2,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card/hex.h"
+#include "cli/info_text.h"
 #include "commands.h"
 #include "reader_access.h"
 #include "ultralight_commands.h"
@@ -10,7 +11,7 @@
 namespace zelkor::cli {
 namespace {
 
-std::string CardTypeName(int type_code) {
+std::string CardTypeName(int type_code, Language language) {
     switch (type_code) {
         case CardUltraLight: return "UltraLight";
         case CardS50: return "MIFARE Classic 1K (S50)";
@@ -18,17 +19,17 @@ std::string CardTypeName(int type_code) {
         case CardFM1208: return "CPU card (FM1208)";
         case CardPlus: return "MIFARE PLUS";
         case CardD41: return "D41";
-        default: return "unknown card";
+        default: return Say(language, "unknown card", "未知卡");
     }
 }
 
 // The reader reports a Mini as an S50; its select answer tells them apart.
-std::string CardName(const card::CardIdentity &identity) {
-    return identity.kind == card::CardKind::Mini ? "MIFARE Mini" : CardTypeName(identity.type_code);
+std::string CardName(const card::CardIdentity &identity, Language language) {
+    return identity.kind == card::CardKind::Mini ? "MIFARE Mini" : CardTypeName(identity.type_code, language);
 }
 
-std::string OptionalHex(const std::optional<std::vector<std::uint8_t>> &bytes) {
-    return bytes ? card::ToHex(*bytes) : std::string("(not given by the reader)");
+std::string OptionalHex(const Program &program, const std::optional<std::vector<std::uint8_t>> &bytes) {
+    return bytes ? card::ToHex(*bytes) : NotGivenByReader(program.language());
 }
 
 int RunInfo(Program &program, const ReaderOptions &options) {
@@ -40,7 +41,7 @@ int RunInfo(Program &program, const ReaderOptions &options) {
     if (identity.atqa) atqa = std::vector<std::uint8_t>(identity.atqa->begin(), identity.atqa->end());
     if (identity.sak) sak = std::vector<std::uint8_t>{*identity.sak};
     if (program.json()) {
-        nlohmann::json out = {{"type", CardName(identity)},
+        nlohmann::json out = {{"type", CardName(identity, Language::English)},
                               {"type_code", identity.type_code},
                               {"uid", card::ToHex(identity.uid)},
                               {"reader_serial", card::ToHex(identity.reader_serial)}};
@@ -49,12 +50,12 @@ int RunInfo(Program &program, const ReaderOptions &options) {
         program.Result(out.dump(2) + "\n");
         return kExitSuccess;
     }
-    program.Result("card:          " + CardName(identity) + " (type code " +
-                   std::to_string(identity.type_code) + ")\n" + "UID:           " + card::ToHex(identity.uid) +
-                   "\n" + "ATQA:          " + OptionalHex(atqa) + "\n" + "SAK:           " + OptionalHex(sak) +
-                   "\n" + "reader serial: " +
-                   (identity.reader_serial.empty() ? std::string("(not given)") : card::ToHex(identity.reader_serial)) +
-                   "\n");
+    const std::string code = std::to_string(identity.type_code);
+    const std::string name = CardName(identity, program.language());
+    program.Result(CardInfoText({name + program.Say(" (type code " + code + ")", "（类型码 " + code + "）"),
+                                 card::ToHex(identity.uid), OptionalHex(program, atqa), OptionalHex(program, sak),
+                                 identity.reader_serial, {}},
+                                program.language()));
     return kExitSuccess;
 }
 
@@ -68,21 +69,25 @@ int RunApdu(Program &program, const ApduOptions &options) {
     for (const auto &text : options.apdus) {
         auto bytes = card::ParseHex(text);
         if (!bytes || bytes->empty() || bytes->size() > 89) {
-            throw UsageError("an APDU is 1 to 89 bytes of hexadecimal text: " + text);
+            throw UsageError("an APDU is 1 to 89 bytes of hexadecimal text: " + text,
+                             "APDU 是 1 到 89 个字节的十六进制文本：" + text);
         }
         apdus.push_back(std::move(*bytes));
     }
     ReaderAccess reader(options.reader);
     const auto activation = reader.link().ActivateCos();
-    if (!activation) throw CardError("the card did not activate (is a CPU card in the field?)");
-    program.Note("activated: " + card::ToHex(*activation));
+    if (!activation) {
+        throw CardError("the card did not activate (is a CPU card in the field?)",
+                        "卡片没有激活（读卡器上是 CPU 卡吗？）");
+    }
+    program.Note("activated: " + card::ToHex(*activation), "已激活：" + card::ToHex(*activation));
     nlohmann::json answers = nlohmann::json::array();
     int status = kExitSuccess;
     for (const auto &apdu : apdus) {
         if (program.stop_token().stop_requested()) break;
         const auto answer = reader.link().SendApdu(apdu);
         if (!answer) {
-            program.Note(card::ToHex(apdu) + ": no answer from the card");
+            program.Note(card::ToHex(apdu) + ": no answer from the card", card::ToHex(apdu) + "：卡片没有应答");
             status = kExitFailure;
             break;
         }

@@ -33,8 +33,9 @@ void NoteNewKeys(Program &program, std::span<const card::SectorKeys> now, std::v
             const auto &key = now[sector].Of(type);
             if (!key || shown[sector].Of(type) == key) continue;
             shown[sector].Of(type) = key;
-            program.Note("sector " + std::to_string(sector) + ": key " + card::KeyLetter(type) + " " +
-                         card::KeyToHex(*key));
+            const std::string found = card::KeyToHex(*key);
+            program.Note("sector " + std::to_string(sector) + ": key " + card::KeyLetter(type) + " " + found,
+                         "扇区 " + std::to_string(sector) + "：密钥" + card::KeyLetter(type) + " " + found);
         }
     }
 }
@@ -82,7 +83,8 @@ LoadedKeys LoadKeySources(const KeySourceOptions &options, bool maps_as_known, c
     }
     loaded.dictionary = card::UniqueKeys(candidates);
     if (loaded.dictionary.empty() && loaded.known.empty()) {
-        throw UsageError("no keys to try: give a key file with -k or leave out --no-builtin");
+        throw UsageError("no keys to try: give a key file with -k or leave out --no-builtin",
+                         "没有可尝试的密钥：请用 -k 给出密钥文件，或去掉 --no-builtin");
     }
     return loaded;
 }
@@ -92,7 +94,7 @@ card::KeySearchResult RunKeySearch(Program &program, card::CardLink &link, card:
     std::vector<card::SectorKeys> known = keys.known;
     if (!known.empty()) known.resize(static_cast<std::size_t>(card::SectorCount(kind)));
     std::vector<card::SectorKeys> shown = known;
-    ProgressDisplay display(program.console());
+    ProgressDisplay display(program.console(), program.language());
     const auto progress = [&](const card::Progress &step) {
         NoteNewKeys(program, step.keys, shown);
         display.Show(step);

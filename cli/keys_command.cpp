@@ -31,10 +31,10 @@ std::string KeyMapText(const card::KeySearchResult &result, const card::CardIden
     return map.dump(2) + "\n";
 }
 
-std::string StatusText(const card::KeySearchResult &result, const card::CardIdentity &identity) {
-    if (result.cancelled) return "stopped by the user";
-    if (result.lost) return "stopped: " + LossText(*result.lost, identity.uid);
-    return result.complete ? "every key found" : "search finished";
+std::string StatusText(const card::KeySearchResult &result, const card::CardIdentity &identity, Language language) {
+    if (result.cancelled) return Say(language, "stopped by the user", "已被用户停止");
+    if (result.lost) return Say(language, "stopped: ", "已停止：") + LossText(*result.lost, identity.uid);
+    return result.complete ? Say(language, "every key found", "全部密钥已找到") : Say(language, "search finished", "搜索结束");
 }
 
 bool AnyKey(const card::KeySearchResult &result) {
@@ -63,7 +63,9 @@ void NoteKeysWrittenAsZeros(Program &program, const std::vector<card::SectorKeys
         }
         if (!sectors.empty())
             program.Note(std::string("key ") + card::KeyLetter(type) + " not found in sectors " + sectors +
-                         ": written as zeros (a .bin key file cannot mark it)");
+                             ": written as zeros (a .bin key file cannot mark it)",
+                         std::string("扇区 ") + sectors + " 的密钥" + card::KeyLetter(type) +
+                             " 没有找到：写成全 0（.bin 密钥文件无法标记它）");
     }
 }
 
@@ -75,10 +77,13 @@ int RunKeys(Program &program, const KeysOptions &options) {
     const card::KeySearchResult result = RunKeySearch(program, reader.link(), *identity.kind, keys);
     const bool partial = result.cancelled || result.card_lost;
 
-    program.Note(SectorMap(result.keys) + KeySummary(result.keys) + "; " + StatusText(result, identity) + " after " +
-                 std::to_string(result.authentications) + " authentications");
+    const Language language = program.language();
+    const std::string authentications = std::to_string(result.authentications);
+    program.Note(SectorMap(result.keys, language) + KeySummary(result.keys, language) + program.Say("; ", "；") +
+                 StatusText(result, identity, language) +
+                 program.Say(" after " + authentications + " authentications", "（验证 " + authentications + " 次）"));
     if (!AnyKey(result)) {
-        program.Note("no key found: nothing written");
+        program.Note("no key found: nothing written", "没有找到任何密钥：没有写入任何文件");
         return kExitFailure;
     }
     const std::string map = KeyMapText(result, identity, partial);
@@ -94,7 +99,8 @@ int RunKeys(Program &program, const KeysOptions &options) {
     const SavedResult saved =
         SaveCardResult(program, options.output, binary ? card::WriteKeyBinary(result.keys) : map, complete, map);
     if (!saved.saved_as_asked) return ExitStatusAfterSaving(saved, status);
-    program.Note("wrote " + saved.path + (partial ? " (partial)" : ""));
+    program.Note("wrote " + saved.path + (partial ? " (partial)" : ""),
+                 "已写入 " + saved.path + (partial ? "（不完整）" : ""));
     if (program.json()) {
         const nlohmann::json summary = {{"file", saved.path},
                                         {"complete", result.complete},

@@ -49,19 +49,22 @@ SavedResult SaveCardResult(Program &program, const std::string &output, std::str
     try {
         card::ReplaceFileContents(saved.path, contents);
         if (saved.beside) {
-            program.Note("the result is incomplete: saved as " + saved.path + "; " + output + " was left as it was");
+            program.Note("the result is incomplete: saved as " + saved.path + "; " + output + " was left as it was",
+                         "结果不完整：已另存为 " + saved.path + "，" + output + " 保持不变");
         }
         return saved;
     } catch (const card::FileError &error) {
-        program.Note("zelkor: cannot save the result: " + FileErrorText(error));
+        program.Note(program.Say("zelkor: cannot save the result: ", "zelkor：无法保存结果：") + FileErrorText(error));
     }
     saved.saved_as_asked = false;
     saved.beside = false;
     try {
         saved.path = card::SaveFallbackFile(output, contents);
-        program.Note("zelkor: the result was saved as " + saved.path + " instead");
+        program.Note("zelkor: the result was saved as " + saved.path + " instead",
+                     "zelkor：结果已改为保存到 " + saved.path);
     } catch (const card::FileError &error) {
-        program.Note("zelkor: " + FileErrorText(error) + "; the result follows on standard output");
+        program.Note(program.Say("zelkor: ", "zelkor：") + FileErrorText(error) +
+                     program.Say("; the result follows on standard output", "；结果输出到标准输出"));
         saved.path.clear();
         program.Result(shown_instead.empty() ? contents : shown_instead);
     }

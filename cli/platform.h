@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/bilingual.h"
+
 namespace zelkor::cli::platform {
 
 // Turns the first interrupt (Ctrl-C, or a request to terminate or hang up)
@@ -52,7 +54,7 @@ std::string PortOptionHelp();
 // Publishes `device_path` (e.g. /dev/ttyUSB0, /dev/serial/by-id/...) as a
 // port number; null with the reason in `error` when the device is missing or
 // cannot be published.
-std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std::string *error);
+std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, Bilingual *error);
 
 struct SerialDevice {
     int number = 0;
@@ -66,7 +68,7 @@ struct SerialDevice {
 std::vector<SerialDevice> ListSerialDevices();
 // What the user can do about devices that are not accessible (empty: nothing
 // known to suggest).
-std::string AccessHint(const std::vector<SerialDevice> &devices);
+Bilingual AccessHint(const std::vector<SerialDevice> &devices);
 
 // A closed reader of standard output ends the writing, not the program.
 void IgnoreBrokenPipe();

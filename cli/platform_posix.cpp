@@ -129,28 +129,31 @@ std::string PortOptionHelp() {
            "(/dev/ttyUSB0, /dev/serial/by-id/...); `zelkor ports` lists them";
 }
 
-std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std::string *error) {
+std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, Bilingual *error) {
     const std::string real = RealPath(device_path);
     struct stat st {};
     if (real.empty() || ::stat(real.c_str(), &st) != 0) {
-        *error = device_path + ": " + std::strerror(errno);
+        const std::string reason = std::strerror(errno);
+        *error = {device_path + ": " + reason, device_path + "：" + reason};
         return nullptr;
     }
     if (!S_ISCHR(st.st_mode)) {
-        *error = device_path + ": not a serial device";
+        *error = {device_path + ": not a serial device", device_path + "：不是串口设备"};
         return nullptr;
     }
     const char *tmp = std::getenv("TMPDIR");
     std::string dir_template = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zelkor-port-XXXXXX";
     if (::mkdtemp(dir_template.data()) == nullptr) {
-        *error = std::string("cannot create a private port directory: ") + std::strerror(errno);
+        const std::string reason = std::strerror(errno);
+        *error = {"cannot create a private port directory: " + reason, "无法创建私有端口目录：" + reason};
         return nullptr;
     }
     int number = zelkor::ports::PortNumberForDevice(BaseName(real));
     if (number <= 0) number = 1;
     const std::string link = dir_template + "/COM" + std::to_string(number);
     if (::symlink(real.c_str(), link.c_str()) != 0) {
-        *error = std::string("cannot publish ") + device_path + ": " + std::strerror(errno);
+        const std::string reason = std::strerror(errno);
+        *error = {"cannot publish " + device_path + ": " + reason, "无法发布 " + device_path + "：" + reason};
         ::rmdir(dir_template.c_str());
         return nullptr;
     }
@@ -202,7 +205,7 @@ std::vector<SerialDevice> ListSerialDevices() {
     return devices;
 }
 
-std::string AccessHint(const std::vector<SerialDevice> &devices) {
+Bilingual AccessHint(const std::vector<SerialDevice> &devices) {
     const auto blocked = std::find_if(devices.begin(), devices.end(),
                                       [](const SerialDevice &d) { return !d.accessible; });
     if (blocked == devices.end()) return {};
@@ -216,11 +219,15 @@ std::string AccessHint(const std::vector<SerialDevice> &devices) {
     const bool member = ::getegid() == st.st_gid ||
                         std::find(groups, groups + std::max(count, 0), st.st_gid) != groups + std::max(count, 0);
     if (member) {
-        return "You are in the group " + name + ", yet may not open " + blocked->device +
-               ": check its permissions (ls -l " + blocked->device + ").";
+        return {"You are in the group " + name + ", yet may not open " + blocked->device +
+                    ": check its permissions (ls -l " + blocked->device + ").",
+                "你已在用户组 " + name + " 中，却仍不能打开 " + blocked->device + "：请检查它的权限（ls -l " +
+                    blocked->device + "）。"};
     }
-    return "You may not open " + blocked->device + " (group " + name + "): add yourself to the group with\n"
-           "  sudo usermod -aG " + name + " $USER\nand log in again.";
+    return {"You may not open " + blocked->device + " (group " + name + "): add yourself to the group with\n"
+            "  sudo usermod -aG " + name + " $USER\nand log in again.",
+            "你不能打开 " + blocked->device + "（用户组 " + name + "）：用下面的命令把自己加入该用户组\n"
+            "  sudo usermod -aG " + name + " $USER\n然后重新登录。"};
 }
 
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }

@@ -117,9 +117,10 @@ InterruptWatch::~InterruptWatch() {
 std::string PortOptionHelp() { return "Port number or name (7 or COM7); `zelkor ports` lists them"; }
 
 // Port n is always the system's COM<n>: there is no path to publish.
-std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, std::string *error) {
-    *error = device_path + ": device paths are not used on Windows; give the port as a number or COM<n> "
-                           "(`zelkor ports` lists them)";
+std::unique_ptr<PublishedPort> PublishDevice(const std::string &device_path, Bilingual *error) {
+    *error = {device_path + ": device paths are not used on Windows; give the port as a number or COM<n> "
+                            "(`zelkor ports` lists them)",
+              device_path + "：Windows 上不使用设备路径；请用数字或 COM<n> 指定端口（`zelkor ports` 列出全部端口）"};
     return nullptr;
 }
 
@@ -139,7 +140,7 @@ std::vector<SerialDevice> ListSerialDevices() {
     return devices;
 }
 
-std::string AccessHint(const std::vector<SerialDevice> &) { return {}; }
+Bilingual AccessHint(const std::vector<SerialDevice> &) { return {}; }
 
 // Windows has no SIGPIPE: a write to a closed pipe fails, and WriteAll stops
 // at the first failed write.

@@ -10,7 +10,7 @@
 namespace zelkor::cli {
 namespace {
 
-std::string PortsText(const std::vector<platform::SerialDevice> &devices) {
+std::string PortsText(const std::vector<platform::SerialDevice> &devices, Language language) {
     std::string text;
     for (const auto &device : devices) {
         std::string line = "COM" + std::to_string(device.number);
@@ -18,7 +18,7 @@ std::string PortsText(const std::vector<platform::SerialDevice> &devices) {
         line += device.device;
         if (!device.target.empty()) line += " -> " + device.target;
         if (!device.stable_name.empty()) line += "  " + device.stable_name;
-        if (!device.accessible) line += "  (no access)";
+        if (!device.accessible) line += Say(language, "  (no access)", "  （无权访问）");
         text += line + "\n";
     }
     return text;
@@ -47,14 +47,14 @@ void AddPortsCommand(Program &program) {
     program.AddJsonOption(command);
     program.Register(command, [&program] {
         const auto devices = platform::ListSerialDevices();
-        const std::string hint = platform::AccessHint(devices);
+        const Bilingual hint = platform::AccessHint(devices);
         if (program.json()) {
-            program.Result(PortsJson(devices, hint));
+            program.Result(PortsJson(devices, hint.english));
             return kExitSuccess;
         }
-        if (devices.empty()) program.Note("no serial devices found");
-        program.Result(PortsText(devices));
-        if (!hint.empty()) program.Note(hint);
+        if (devices.empty()) program.Note("no serial devices found", "没有找到串口设备");
+        program.Result(PortsText(devices, program.language()));
+        if (!hint.english.empty()) program.Note(hint.In(program.language()));
         return kExitSuccess;
     });
 }

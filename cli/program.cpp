@@ -21,6 +21,7 @@ struct Program::Capture {
 
 Program::Program()
     : app_("zelkor: whole-card work with a serial contactless card reader", "zelkor"),
+      language_(words::LanguageFromEnvironment()),
       console_(std::make_unique<Console>(platform::StderrIsTerminal())),
       capture_(std::make_unique<Capture>()) {
     app_.require_subcommand(1, 1);
@@ -70,7 +71,8 @@ void Program::CheckTraceFile(const CLI::App &command) const {
         if (option->get_name() == "--trace" || option->get_type_name() != "FILE") continue;
         for (const std::string &file : option->results()) {
             if (SameFile(file, trace_file_))
-                throw UsageError("--trace " + trace_file_ + " names a file the command reads or writes");
+                throw UsageError("--trace " + trace_file_ + " names a file the command reads or writes",
+                                 "--trace " + trace_file_ + " 是本命令读写的文件");
         }
     }
     // A device (/dev/stderr, a terminal) takes a trace as it is.
@@ -91,52 +93,53 @@ int Program::Run(int argc, char **argv) {
     for (const auto &[command, run] : commands_) {
         if (command->parsed()) return RunCommand(*command, run);
     }
-    Note("zelkor: no command given (zelkor --help lists them)");
+    Note("zelkor: no command given (zelkor --help lists them)", "zelkor：没有给出命令（zelkor --help 列出全部命令）");
     return kExitUsage;
 }
 
 int Program::RunCommand(const CLI::App &command, const std::function<int()> &run) {
     // Before any thread exists, so that only the watch thread takes Ctrl-C.
     platform::InterruptWatch interrupts(stop_, [this] {
-        Note("zelkor: stopping after the current card operation (Ctrl-C again to quit at once)");
+        Note("zelkor: stopping after the current card operation (Ctrl-C again to quit at once)",
+             "zelkor：当前的卡片操作完成后停止（再按一次 Ctrl-C 立即退出）");
     });
     try {
         CheckTraceFile(command);
     } catch (const card::FileError &e) {
-        Note("zelkor: --trace: " + FileErrorText(e));
+        Note(Say("zelkor: --trace: ", "zelkor：--trace：") + FileErrorText(e));
         return kExitUsage;
     } catch (const UsageError &e) {
-        Note(std::string("zelkor: ") + e.what());
+        Note(Say("zelkor: ", "zelkor：") + e.Text(language_));
         return kExitUsage;
     }
     // The library prints on standard output from its first call on; the
     // program's results keep the original standard output to themselves.
     // The trace file is created with the first trace line, which comes only
     // after the command has checked its arguments and files.
-    capture_->router.emplace(*console_, verbose_, trace_file_);
+    capture_->router.emplace(*console_, verbose_, trace_file_, language_);
     capture::StartError error;
     if (!capture_->output.Start([router = &*capture_->router](std::string_view bytes) { router->Accept(bytes); },
                                 {}, &error)) {
-        Note("zelkor: " + CaptureFailureText(error));
+        Note(Say("zelkor: ", "zelkor：") + CaptureFailureText(error).In(language_));
         return kExitFailure;
     }
     int status = kExitFailure;
     try {
         status = run();
     } catch (const card::FileError &e) {
-        Note("zelkor: " + FileErrorText(e));
+        Note(Say("zelkor: ", "zelkor：") + FileErrorText(e));
         status = kExitUsage;
     } catch (const std::bad_alloc &) {
-        Note("zelkor: not enough memory");
+        Note("zelkor: not enough memory", "zelkor：内存不足");
         status = kExitUsage;
     } catch (const UsageError &e) {
-        Note(std::string("zelkor: ") + e.what());
+        Note(Say("zelkor: ", "zelkor：") + e.Text(language_));
         status = kExitUsage;
     } catch (const CardError &e) {
-        Note(std::string("zelkor: ") + e.what());
+        Note(Say("zelkor: ", "zelkor：") + e.Text(language_));
         status = kExitFailure;
     } catch (const std::exception &e) {
-        Note(std::string("zelkor: unexpected failure: ") + e.what());
+        Note(Say("zelkor: unexpected failure: ", "zelkor：意外的错误：") + e.what());
         status = kExitFailure;
     }
     capture_->output.Stop();

@@ -14,6 +14,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/bilingual.h"
 #include "console.h"
 
 namespace zelkor::cli {
@@ -22,16 +23,33 @@ namespace zelkor::cli {
 // it went to a fallback file or to standard output (the messages say which).
 enum ExitStatus : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2, kExitSaveFailed = 3 };
 
-// A problem with the command line or with a file named on it: exit status 2.
-class UsageError : public std::runtime_error {
+// A failure the program words itself; what() is the English text.
+class ProgramError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ProgramError(const std::string &english) : std::runtime_error(english) {}
+    ProgramError(const std::string &english, std::string chinese)
+        : std::runtime_error(english), chinese_(std::move(chinese)) {}
+    explicit ProgramError(const Bilingual &text) : ProgramError(text.english, text.chinese) {}
+
+    // English when no Chinese text was given.
+    std::string Text(Language language) const {
+        return language == Language::Chinese && !chinese_.empty() ? chinese_ : std::string(what());
+    }
+
+private:
+    std::string chinese_;
+};
+
+// A problem with the command line or with a file named on it: exit status 2.
+class UsageError : public ProgramError {
+public:
+    using ProgramError::ProgramError;
 };
 
 // The reader or the card failed: exit status 1.
-class CardError : public std::runtime_error {
+class CardError : public ProgramError {
 public:
-    using std::runtime_error::runtime_error;
+    using ProgramError::ProgramError;
 };
 
 // FileError (exit status 2) unless `path` can later be replaced; checked
@@ -59,12 +77,19 @@ public:
     void AddTraceOptions(CLI::App *command);
 
     bool json() const { return json_; }
+    // Chosen from the locale when the program starts.
+    Language language() const { return language_; }
+    std::string Say(std::string english, std::string chinese) const {
+        return cli::Say(language_, std::move(english), std::move(chinese));
+    }
     Console &console() { return *console_; }
     std::stop_token stop_token() const { return stop_.get_token(); }
     // Results for standard output (never the library's trace).
     void Result(std::string_view text);
+    void Result(std::string english, std::string chinese) { Result(Say(std::move(english), std::move(chinese))); }
     // A line for standard error.
     void Note(std::string_view text) { console_->Message(text); }
+    void Note(std::string english, std::string chinese) { Note(Say(std::move(english), std::move(chinese))); }
 
 private:
     int RunCommand(const CLI::App &command, const std::function<int()> &run);
@@ -73,6 +98,7 @@ private:
     void CheckTraceFile(const CLI::App &command) const;
 
     CLI::App app_;
+    const Language language_;
     std::unique_ptr<Console> console_;
     std::vector<std::pair<CLI::App *, std::function<int()>>> commands_;
     std::stop_source stop_;

@@ -5,28 +5,45 @@
 
 namespace zelkor::cli {
 
-std::string FormatDuration(std::chrono::seconds duration) {
+namespace {
+
+// The stages the toolkit reports, in the words Parvex uses for them.
+std::string StageName(std::string_view stage, Language language) {
+    if (language == Language::English) return std::string(stage);
+    if (stage == "keys") return "搜索密钥";
+    if (stage == "dump") return "读整卡";
+    if (stage == "restore") return "写整卡";
+    return std::string(stage);
+}
+
+}  // namespace
+
+std::string FormatDuration(std::chrono::seconds duration, Language language) {
     const long total = std::max<long>(0, static_cast<long>(duration.count()));
+    const bool chinese = language == Language::Chinese;
     char text[48];
     if (total < 60) {
-        std::snprintf(text, sizeof text, "%ld s", total);
+        std::snprintf(text, sizeof text, chinese ? "%ld 秒" : "%ld s", total);
     } else if (total < 3600) {
-        std::snprintf(text, sizeof text, "%ld min %02ld s", total / 60, total % 60);
+        std::snprintf(text, sizeof text, chinese ? "%ld 分 %02ld 秒" : "%ld min %02ld s", total / 60, total % 60);
     } else {
-        std::snprintf(text, sizeof text, "%ld h %02ld min", total / 3600, total % 3600 / 60);
+        std::snprintf(text, sizeof text, chinese ? "%ld 小时 %02ld 分" : "%ld h %02ld min", total / 3600,
+                      total % 3600 / 60);
     }
     return text;
 }
 
-std::string FormatProgress(std::string_view stage, int done, int total, std::chrono::milliseconds elapsed) {
-    std::string line(stage);
-    line += ": " + std::to_string(done) + "/" + std::to_string(total);
+std::string FormatProgress(std::string_view stage, int done, int total, std::chrono::milliseconds elapsed,
+                           Language language) {
+    std::string line = StageName(stage, language);
+    line += Say(language, ": ", "：") + std::to_string(done) + "/" + std::to_string(total);
     if (total <= 0) return line;
     const int shown_done = std::clamp(done, 0, total);
-    line += ", " + std::to_string(shown_done * 100 / total) + " %";
+    line += Say(language, ", ", "，") + std::to_string(shown_done * 100 / total) + " %";
     if (shown_done > 0 && shown_done < total) {
         const auto left_ms = elapsed.count() * (total - shown_done) / shown_done;
-        line += ", about " + FormatDuration(std::chrono::seconds((left_ms + 999) / 1000)) + " left";
+        const std::string left = FormatDuration(std::chrono::seconds((left_ms + 999) / 1000), language);
+        line += Say(language, ", about " + left + " left", "，大约还需 " + left);
     }
     return line;
 }
@@ -43,8 +60,11 @@ void ProgressDisplay::Show(const card::Progress &progress, std::string_view deta
     if (!last && now - last_draw_ < std::chrono::milliseconds(100)) return;
     last_draw_ = now;
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - stage_start_);
-    std::string line = FormatProgress(progress.stage, progress.done, progress.total, elapsed);
-    if (progress.sector >= 0) line += ", sector " + std::to_string(progress.sector);
+    std::string line = FormatProgress(progress.stage, progress.done, progress.total, elapsed, language_);
+    if (progress.sector >= 0) {
+        const std::string sector = std::to_string(progress.sector);
+        line += Say(language_, ", sector " + sector, "，扇区 " + sector);
+    }
     if (!detail.empty()) {
         line += "  ";
         line += detail;

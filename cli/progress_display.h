@@ -7,19 +7,21 @@
 #include <string_view>
 
 #include "card/progress.h"
+#include "cli/bilingual.h"
 #include "console.h"
 
 namespace zelkor::cli {
 
 // "12 s", "3 min 05 s", "1 h 02 min".
-std::string FormatDuration(std::chrono::seconds duration);
+std::string FormatDuration(std::chrono::seconds duration, Language language = Language::English);
 // "dump: 37/64, 57 %, about 12 s left"; no estimate before the first unit of
 // work is done.
-std::string FormatProgress(std::string_view stage, int done, int total, std::chrono::milliseconds elapsed);
+std::string FormatProgress(std::string_view stage, int done, int total, std::chrono::milliseconds elapsed,
+                           Language language = Language::English);
 
 class ProgressDisplay {
 public:
-    explicit ProgressDisplay(Console &console) : console_(console) {}
+    ProgressDisplay(Console &console, Language language) : console_(console), language_(language) {}
     ~ProgressDisplay() { console_.ClearStatus(); }
     ProgressDisplay(const ProgressDisplay &) = delete;
     ProgressDisplay &operator=(const ProgressDisplay &) = delete;
@@ -32,6 +34,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     Console &console_;
+    const Language language_;
     std::string stage_;
     Clock::time_point stage_start_{};
     Clock::time_point last_draw_{};

@@ -94,15 +94,10 @@ nlohmann::json WarningJson(const card::UltraLightFileNote &note) {
     return out;
 }
 
-void NoteKeptBeside(Program &program, const std::string &output, const std::string &path) {
-    program.Note(output + ": unknown bytes cannot be written as " + std::string(card::FormatName(*card::FormatForPath(output))) +
-                 " without --fill-unknown zeros; the dump is kept as " + path);
-}
-
 std::optional<int> EndsWithPlan(Program &program, const std::string &plan_text, bool fatal, bool dry_run,
                                 const nlohmann::json &out) {
     program.Note(plan_text);
-    if (fatal) program.Note("nothing written: the plan has fatal problems");
+    if (fatal) NoteFatalPlan(program);
     if (!fatal && !dry_run) return std::nullopt;
     if (program.json()) program.Result(out.dump(2) + "\n");
     return fatal ? kExitFailure : kExitSuccess;

@@ -15,6 +15,7 @@
 #include "card/restore.h"
 #include "card/ultralight_card.h"
 #include "card/ultralight_formats.h"
+#include "cli/card_work_notes.h"
 #include "cli/output_files.h"
 #include "cli/program.h"
 #include "words/language.h"
@@ -39,15 +40,11 @@ std::string WarningText(const card::UltraLightFileNote &note);
 nlohmann::json WarningJson(const card::FileWarning &warning);
 nlohmann::json WarningJson(const card::UltraLightFileNote &note);
 
-// A dump that cannot mark unknown bytes in the format of `output` is kept as
-// `path` instead.
-void NoteKeptBeside(Program &program, const std::string &output, const std::string &path);
-
 // After saving a dump: each warning as "<where>: <text>", and where it went
 // ("standard output" when it could not go to a file).
 template <class Warning>
 std::string NoteSaved(Program &program, const SavedResult &saved, const std::vector<Warning> &warnings) {
-    const std::string written = saved.path.empty() ? std::string("standard output") : saved.path;
+    const std::string written = WrittenName(program, saved);
     for (const auto &warning : warnings) program.Note(written + ": " + WarningText(warning));
     return written;
 }
@@ -67,14 +64,6 @@ std::optional<int> EndsWithPlan(Program &program, const std::string &plan_text, 
 template <class Failure>
 void NoteFailures(Program &program, const std::vector<Failure> &failures) {
     for (const auto &failure : failures) program.Note(FailureNote(failure));
-}
-
-// "3 block(s) written, 0 skipped, 3 verified".
-template <class Report>
-void NoteRestoreCounts(Program &program, const Report &report, const std::string &unit) {
-    program.Note(std::to_string(report.written) + " " + unit + "(s) written, " + std::to_string(report.skipped) +
-                 " skipped, " + std::to_string(report.verified) + " verified" +
-                 (report.cancelled ? " (stopped by the user)" : ""));
 }
 
 template <class Report>

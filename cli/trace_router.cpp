@@ -23,7 +23,8 @@ void TraceRouter::WriteFile(const std::string &utf8) {
         file_.open(file_path_, std::ios::binary | std::ios::trunc);
         if (!file_) {
             file_failed_ = true;
-            console_.Message("zelkor: cannot write the trace file " + file_path_ + "\n");
+            console_.Message(Say(language_, "zelkor: cannot write the trace file ", "zelkor：无法写入跟踪文件 ") +
+                             file_path_ + "\n");
             return;
         }
     }
@@ -40,14 +41,15 @@ void TraceRouter::Emit(const std::string &utf8) {
     if (!lines.empty()) console_.Message(lines);
 }
 
-std::string CaptureFailureText(const capture::StartError &error) {
+Bilingual CaptureFailureText(const capture::StartError &error) {
     const std::string reason = std::strerror(error.system_error);
     switch (error.what) {
-    case capture::StartFailure::kPipe: return "cannot create a pipe: " + reason;
-    case capture::StartFailure::kRedirect: return "cannot redirect standard output: " + reason;
+    case capture::StartFailure::kPipe: return {"cannot create a pipe: " + reason, "无法创建管道：" + reason};
+    case capture::StartFailure::kRedirect:
+        return {"cannot redirect standard output: " + reason, "无法重定向标准输出：" + reason};
     case capture::StartFailure::kNone: break;
     }
-    return "cannot capture standard output";
+    return {"cannot capture standard output", "无法捕获标准输出"};
 }
 
 }  // namespace zelkor::cli

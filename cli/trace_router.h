@@ -10,6 +10,7 @@
 #include "capture/gbk_decoder.h"
 #include "capture/line_splitter.h"
 #include "capture/trace_capture.h"
+#include "cli/bilingual.h"
 #include "console.h"
 
 namespace zelkor::cli {
@@ -18,8 +19,8 @@ class TraceRouter {
 public:
     // `file_path` may be empty (no trace file). The file is created with the
     // first bytes of trace.
-    TraceRouter(Console &console, bool verbose, std::string file_path)
-        : console_(console), verbose_(verbose), file_path_(std::move(file_path)) {}
+    TraceRouter(Console &console, bool verbose, std::string file_path, Language language)
+        : console_(console), verbose_(verbose), file_path_(std::move(file_path)), language_(language) {}
 
     // Bytes as the library printed them; called on the capture thread.
     void Accept(std::string_view gbk);
@@ -33,6 +34,7 @@ private:
     Console &console_;
     const bool verbose_;
     std::string file_path_;
+    const Language language_;
     std::ofstream file_;
     bool file_failed_ = false;
     capture::GbkToUtf8 decoder_;
@@ -40,6 +42,6 @@ private:
 };
 
 // Why the trace could not be captured, for a note.
-std::string CaptureFailureText(const capture::StartError &error);
+Bilingual CaptureFailureText(const capture::StartError &error);
 
 }  // namespace zelkor::cli

@@ -21,6 +21,9 @@ cp -r "$root/python" "$source_copy"
 export ZELKOR_LIBRARY="$build_dir/lib/libzelkor.so"
 export ZELKOR_SIM="$build_dir/sim/zelkor-sim"
 export ZELKOR_PROGRAM="$build_dir/cli/zelkor"
+# The tests match the program's English messages; a Chinese locale would
+# have it speak Chinese.
+export LC_ALL=C.UTF-8
 # From outside the source tree, so that the installed package is the one imported.
 cd "$build_dir"
 "$venv/bin/python" -c "import zelkor; print('installed Python package zelkor', zelkor.__version__)"

@@ -18,7 +18,9 @@ class ProgramRunner {
 public:
     explicit ProgramRunner(std::string program) : program_(std::move(program)) {}
 
-    // Extra environment for every run ("NAME=value").
+    // Extra environment for every run ("NAME=value"). The locale (LANG,
+    // LANGUAGE, LC_*) is never inherited: the program runs in English unless
+    // given one here.
     void SetEnvironment(std::vector<std::string> variables) { environment_ = std::move(variables); }
     RunResult Run(const std::vector<std::string> &args, int timeout_ms = 60000) const;
     // Like Run, but sends `signal` once standard error contains `trigger`.

@@ -163,7 +163,7 @@ TEST_P(EveryCode, IsRenderedInEveryLanguageWithItsArguments) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolkit, EveryCode, ::testing::ValuesIn(AllCodes()),
-                         [](const ::testing::TestParamInfo<CodeCase> &info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<CodeCase> &instance) { return instance.param.name; });
 
 TEST(CodeNames, AreDistinctWithinEachFamily) {
     std::map<std::string, std::set<std::string>> names;  // family -> code names

@@ -1,0 +1,26 @@
+// The two languages the program speaks: each message is written in both at
+// the place it is made, and the language chosen once at start picks one.
+#pragma once
+
+#include <string>
+
+#include "words/language.h"
+
+namespace zelkor::cli {
+
+using words::Language;
+
+// `english` or `chinese`, as `language` asks.
+inline std::string Say(Language language, std::string english, std::string chinese) {
+    return language == Language::Chinese ? std::move(chinese) : std::move(english);
+}
+
+// A message made where the language is not known, shown by whoever knows it.
+struct Bilingual {
+    std::string english;
+    std::string chinese;
+
+    std::string In(Language language) const { return language == Language::Chinese ? chinese : english; }
+};
+
+}  // namespace zelkor::cli
