@@ -31,6 +31,7 @@
 #include "whole_card_dump_view.h"
 #include "whole_card_sector_map.h"
 #include "whole_card_text.h"
+#include "words/toolkit_words.h"
 
 namespace card = zelkor::card;
 
@@ -58,11 +59,8 @@ QPushButton *Button(QWidget *parent, int id, const QString &text) {
     return button;
 }
 
-QString StageName(std::string_view stage) {
-    if (stage == "keys") return QStringLiteral("搜索密钥");
-    if (stage == "dump") return QStringLiteral("读整卡");
-    if (stage == "restore") return QStringLiteral("写整卡");
-    return QString::fromUtf8(stage.data(), static_cast<qsizetype>(stage.size()));
+QString StageName(card::Stage stage) {
+    return QString::fromStdString(zelkor::words::Text(stage, zelkor::words::Language::Chinese));
 }
 
 int KnownKeyCount(const std::vector<card::SectorKeys> &keys) {

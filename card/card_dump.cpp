@@ -35,7 +35,7 @@ public:
     const std::optional<Reselection> &lost() const { return lost_; }
 
     void Report(int sector) {
-        if (progress_) progress_(Progress{"dump", sector + 1, image_.sector_count(), sector, authentications_, {}});
+        if (progress_) progress_(Progress{Stage::Dump, sector + 1, image_.sector_count(), sector, authentications_, {}});
     }
 
 private:

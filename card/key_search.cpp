@@ -141,7 +141,7 @@ private:
             const SectorKeys &k = KeysOf(s);
             done += (k.a ? 0 : 1) + (k.b ? 0 : 1);
         }
-        progress_(Progress{"keys", done, 2 * static_cast<int>(result_.keys.size()), sector, result_.authentications, result_.keys});
+        progress_(Progress{Stage::KeySearch, done, 2 * static_cast<int>(result_.keys.size()), sector, result_.authentications, result_.keys});
     }
 
     CardLink &link_;

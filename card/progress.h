@@ -3,16 +3,22 @@
 // and takes effect before the next card operation, keeping what was found.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <iterator>
 #include <span>
-#include <string_view>
 
 #include "card/card_image.h"
 
 namespace zelkor::card {
 
+// What long card work is doing.
+enum class Stage { KeySearch, Dump, Restore };
+inline constexpr Stage kAllStages[] = {Stage::KeySearch, Stage::Dump, Stage::Restore};
+static_assert(std::size(kAllStages) == static_cast<std::size_t>(Stage::Restore) + 1);
+
 struct Progress {
-    std::string_view stage;  // "keys", "dump", "restore"
+    Stage stage = Stage::KeySearch;
     int done = 0;            // units of work finished
     int total = 0;           // units of work expected (an upper bound)
     int sector = -1;         // sector being worked on, -1 none

@@ -43,7 +43,7 @@ public:
                 WriteData(step);
             }
             if (progress_)
-                progress_(Progress{"restore", static_cast<int>(i + 1), static_cast<int>(writes.size()), SectorOfBlock(step.block), authentications_, {}});
+                progress_(Progress{Stage::Restore, static_cast<int>(i + 1), static_cast<int>(writes.size()), SectorOfBlock(step.block), authentications_, {}});
         }
         if (!report_.lost && !report_.cancelled && !writes.empty()) ConfirmCard();
         return report_;

@@ -6,8 +6,6 @@ namespace zelkor::card {
 
 namespace {
 
-constexpr std::string_view kDumpStage = "dump";
-constexpr std::string_view kRestoreStage = "restore";
 constexpr int kLastStartPage = 0xFF;  // the page number travels as one byte
 constexpr int kFirstDynamicLockedPage = 16;
 
@@ -36,7 +34,7 @@ public:
         return std::nullopt;
     }
     void Report(int done, int total) const {
-        if (progress_) progress_(Progress{kDumpStage, done, total, -1, 0, {}});
+        if (progress_) progress_(Progress{Stage::Dump, done, total, -1, 0, {}});
     }
     bool stopped() const { return cancelled_ || lost(); }
     bool cancelled() const { return cancelled_; }
@@ -212,7 +210,7 @@ UltraLightRestoreReport RestoreUltraLight(CardLink &link, const UltraLightPlan &
             report.cancelled = true;
             break;
         }
-        if (progress) progress(Progress{kRestoreStage, report.written, total, -1, 0, {}});
+        if (progress) progress(Progress{Stage::Restore, report.written, total, -1, 0, {}});
         const Page &data = plan.file.pages[static_cast<std::size_t>(step.page)];
         if (!link.WritePage(step.page, data)) {
             report.failures.push_back({step.page, PageFailureReason::WriteRefused});
@@ -229,7 +227,7 @@ UltraLightRestoreReport RestoreUltraLight(CardLink &link, const UltraLightPlan &
         }
         ++report.verified;
     }
-    if (progress) progress(Progress{kRestoreStage, report.written, total, -1, 0, {}});
+    if (progress) progress(Progress{Stage::Restore, report.written, total, -1, 0, {}});
     return report;
 }
 

@@ -3,20 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "words/toolkit_words.h"
+
 namespace zelkor::cli {
-
-namespace {
-
-// The stages the toolkit reports, in the words Parvex uses for them.
-std::string StageName(std::string_view stage, Language language) {
-    if (language == Language::English) return std::string(stage);
-    if (stage == "keys") return "搜索密钥";
-    if (stage == "dump") return "读整卡";
-    if (stage == "restore") return "写整卡";
-    return std::string(stage);
-}
-
-}  // namespace
 
 std::string FormatDuration(std::chrono::seconds duration, Language language) {
     const long total = std::max<long>(0, static_cast<long>(duration.count()));
@@ -33,9 +22,9 @@ std::string FormatDuration(std::chrono::seconds duration, Language language) {
     return text;
 }
 
-std::string FormatProgress(std::string_view stage, int done, int total, std::chrono::milliseconds elapsed,
+std::string FormatProgress(card::Stage stage, int done, int total, std::chrono::milliseconds elapsed,
                            Language language) {
-    std::string line = StageName(stage, language);
+    std::string line = words::Text(stage, language);
     line += Say(language, ": ", "：") + std::to_string(done) + "/" + std::to_string(total);
     if (total <= 0) return line;
     const int shown_done = std::clamp(done, 0, total);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,7 +17,7 @@ namespace zelkor::cli {
 std::string FormatDuration(std::chrono::seconds duration, Language language = Language::English);
 // "dump: 37/64, 57 %, about 12 s left"; no estimate before the first unit of
 // work is done.
-std::string FormatProgress(std::string_view stage, int done, int total, std::chrono::milliseconds elapsed,
+std::string FormatProgress(card::Stage stage, int done, int total, std::chrono::milliseconds elapsed,
                            Language language = Language::English);
 
 class ProgressDisplay {
@@ -35,7 +36,7 @@ private:
     using Clock = std::chrono::steady_clock;
     Console &console_;
     const Language language_;
-    std::string stage_;
+    std::optional<card::Stage> stage_;
     Clock::time_point stage_start_{};
     Clock::time_point last_draw_{};
 };

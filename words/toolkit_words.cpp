@@ -325,4 +325,23 @@ std::string RangesText(std::span<const int> numbers, std::string_view separator)
     return text;
 }
 
+std::string Text(card::Stage stage, Language language) {
+    const bool english = language == Language::English;
+    switch (stage) {
+    case card::Stage::KeySearch: return english ? "keys" : "搜索密钥";
+    case card::Stage::Dump: return english ? "dump" : "读整卡";
+    case card::Stage::Restore: return english ? "restore" : "写整卡";
+    }
+    return {};
+}
+
+std::string_view CodeName(card::Stage stage) {
+    switch (stage) {
+    case card::Stage::KeySearch: return "keys";
+    case card::Stage::Dump: return "dump";
+    case card::Stage::Restore: return "restore";
+    }
+    return {};
+}
+
 }  // namespace zelkor::words

@@ -9,6 +9,7 @@
 
 #include "card/card_link.h"
 #include "card/dump_formats.h"
+#include "card/progress.h"
 #include "card/restore.h"
 #include "card/step_groups.h"
 #include "card/ultralight_card.h"
@@ -26,6 +27,8 @@ std::string Text(const card::Reselection &found, std::span<const std::uint8_t> u
 std::string Text(card::UltraLightStepReason reason, Language language);
 std::string Text(card::PageFailureReason reason, Language language);
 std::string Text(const card::UltraLightFileNote &note, Language language);
+// What long card work is doing: "keys", "dump", "restore" in English.
+std::string Text(card::Stage stage, Language language);
 
 std::string_view CodeName(card::StepCode code);
 std::string_view CodeName(card::BlockFailureCode code);
@@ -34,6 +37,7 @@ std::string_view CodeName(card::Selection selection);
 std::string_view CodeName(card::UltraLightStepReason reason);
 std::string_view CodeName(card::PageFailureReason reason);
 std::string_view CodeName(card::UltraLightFileWarning warning);
+std::string_view CodeName(card::Stage stage);
 
 // Who may do something: "key A|B" in English, "密钥A或B" in Chinese.
 std::string AccessText(card::Access access, Language language);

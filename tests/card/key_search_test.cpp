@@ -106,7 +106,7 @@ TEST(KeySearchStrategy, FoundKeysFirstAndSeedsKept) {
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back().total, 32);
     EXPECT_EQ(reports.back().sector, 15);
-    EXPECT_EQ(reports.back().stage, "keys");
+    EXPECT_EQ(reports.back().stage, zelkor::card::Stage::KeySearch);
     EXPECT_EQ(reports.back().keys.size(), 16u);
     for (std::size_t i = 1; i < reports.size(); ++i) EXPECT_GE(reports[i].authentications, reports[i - 1].authentications);
 }

@@ -52,21 +52,21 @@ TEST(ProgressLine, EstimatesTheTimeLeftFromThePaceSoFar) {
         {3, 0, 1000ms, "dump: 3/0"},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(zelkor::cli::FormatProgress("dump", c.done, c.total, c.elapsed), c.expected);
+        EXPECT_EQ(zelkor::cli::FormatProgress(zelkor::card::Stage::Dump, c.done, c.total, c.elapsed), c.expected);
     }
 }
 
 TEST(ProgressLine, InChineseNamesTheStageAndTheTimeLeftInParvexsWords) {
     using zelkor::words::Language;
     const struct {
-        const char *stage;
+        zelkor::card::Stage stage;
         int done;
         std::chrono::milliseconds elapsed;
         std::string expected;
     } cases[] = {
-        {"keys", 0, 0ms, "搜索密钥：0/64，0 %"},
-        {"dump", 16, 4000ms, "读整卡：16/64，25 %，大约还需 12 秒"},
-        {"restore", 1, 120000ms, "写整卡：1/64，1 %，大约还需 2 小时 06 分"},
+        {zelkor::card::Stage::KeySearch, 0, 0ms, "搜索密钥：0/64，0 %"},
+        {zelkor::card::Stage::Dump, 16, 4000ms, "读整卡：16/64，25 %，大约还需 12 秒"},
+        {zelkor::card::Stage::Restore, 1, 120000ms, "写整卡：1/64，1 %，大约还需 2 小时 06 分"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(zelkor::cli::FormatProgress(c.stage, c.done, 64, c.elapsed, Language::Chinese), c.expected);

@@ -131,6 +131,9 @@ std::vector<CodeCase> AllCodes() {
         Add(cases, "PageFileWarning", warning, [note](zw::Language l) { return zw::Text(note, l); },
             pages ? std::vector<std::string>{"4", "5", "9"} : std::vector<std::string>{});
     }
+    for (const zc::Stage stage : zc::kAllStages) {
+        Add(cases, "Stage", stage, [stage](zw::Language l) { return zw::Text(stage, l); }, {});
+    }
     return cases;
 }
 
