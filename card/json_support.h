@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card/card_layout.h"
+#include "card/file_problem.h"
 
 namespace zelkor::card::detail {
 
@@ -18,7 +19,7 @@ public:
     explicit JsonReader(std::string_view file) : file_(file) {}
 
     Json Parse(std::string_view text) const;
-    [[noreturn]] void Fail(const std::string &path, const std::string &message) const;
+    [[noreturn]] void Fail(const std::string &path, FileProblem problem, FileProblemArgs args = {}) const;
     const Json &Object(const Json &value, const std::string &path) const;
     std::string String(const Json &value, const std::string &path) const;
     bool Bool(const Json &value, const std::string &path) const;
