@@ -170,23 +170,24 @@ std::string EnglishText(const FilePlace &place, FileProblem problem, const FileP
     } else if (!place.json_path.empty()) {
         where += ": at " + EscapeForMessage(place.json_path);
     }
-    // The words hold text of the file: cut as a whole, like the text alone.
+    // From the file's own text, escaped and cut as a whole: a cut never
+    // splits an escape.
     return where + ": " + EscapeForMessage(FileProblemEnglish(problem, args));
 }
 
 }  // namespace
 
 FileError::FileError(std::string file, FileProblem problem, FileProblemArgs args)
-    : FileError(FilePlace{std::move(file), 0, {}}, problem, SafeArgs{SafeToShow(std::move(args))}) {}
+    : FileError(FilePlace{std::move(file), 0, {}}, problem, std::move(args)) {}
 
 FileError::FileError(std::string file, int line, FileProblem problem, FileProblemArgs args)
-    : FileError(FilePlace{std::move(file), line, {}}, problem, SafeArgs{SafeToShow(std::move(args))}) {}
+    : FileError(FilePlace{std::move(file), line, {}}, problem, std::move(args)) {}
 
 FileError::FileError(std::string file, std::string json_path, FileProblem problem, FileProblemArgs args)
-    : FileError(FilePlace{std::move(file), 0, std::move(json_path)}, problem, SafeArgs{SafeToShow(std::move(args))}) {}
+    : FileError(FilePlace{std::move(file), 0, std::move(json_path)}, problem, std::move(args)) {}
 
-FileError::FileError(FilePlace place, FileProblem problem, SafeArgs safe)
-    : std::runtime_error(EnglishText(place, problem, safe.args)), place_(std::move(place)), problem_(problem),
-      args_(std::move(safe.args)) {}
+FileError::FileError(FilePlace place, FileProblem problem, FileProblemArgs args)
+    : std::runtime_error(EnglishText(place, problem, args)), place_(std::move(place)), problem_(problem),
+      args_(SafeToShow(std::move(args))) {}
 
 }  // namespace zelkor::card

@@ -133,10 +133,7 @@ public:
     const FileProblemArgs &args() const { return args_; }
 
 private:
-    struct SafeArgs {
-        FileProblemArgs args;
-    };
-    FileError(FilePlace place, FileProblem problem, SafeArgs safe);
+    FileError(FilePlace place, FileProblem problem, FileProblemArgs args);
 
     FilePlace place_;
     FileProblem problem_;
