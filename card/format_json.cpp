@@ -146,11 +146,7 @@ std::string WriteJson(const CardImage &source, std::vector<std::string> &) {
     Json root;
     root["Created"] = "zelkor";
     root["FileType"] = "mfcard";
-    Json card = Json::object();
-    if (!image.uid.empty()) card["UID"] = ToHex(image.uid);
-    if (image.atqa) card["ATQA"] = ToHex(*image.atqa);
-    if (image.sak) card["SAK"] = ToHex(std::span<const std::uint8_t>(&*image.sak, 1));
-    root["Card"] = card;
+    root["Card"] = CardIdentityJson(image.uid, image.atqa, image.sak);
     if (image.partial) root["Partial"] = true;
     Json blocks = Json::object();
     for (int b = 0; b < image.block_count(); ++b) {

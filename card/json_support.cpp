@@ -98,4 +98,13 @@ std::optional<Key> JsonReader::OptionalKey(const Json &object, const std::string
     return key;
 }
 
+JsonReader::Json CardIdentityJson(std::span<const std::uint8_t> uid, const std::optional<std::array<std::uint8_t, 2>> &atqa,
+                                  const std::optional<std::uint8_t> &sak) {
+    JsonReader::Json card = JsonReader::Json::object();
+    if (!uid.empty()) card["UID"] = ToHex(uid);
+    if (atqa) card["ATQA"] = ToHex(*atqa);
+    if (sak) card["SAK"] = ToHex(std::span<const std::uint8_t>(&*sak, 1));
+    return card;
+}
+
 }  // namespace zelkor::card::detail

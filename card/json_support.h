@@ -1,8 +1,12 @@
 // Reading JSON files with errors that name the file and the JSON path (or the
-// line of a syntax error). Internal to the toolkit.
+// line of a syntax error), and what both JSON dump formats write alike.
+// Internal to the toolkit.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,5 +33,9 @@ public:
 private:
     std::string file_;
 };
+
+// The "Card" object of a JSON dump: the UID, ATQA and SAK that are known.
+JsonReader::Json CardIdentityJson(std::span<const std::uint8_t> uid, const std::optional<std::array<std::uint8_t, 2>> &atqa,
+                                  const std::optional<std::uint8_t> &sak);
 
 }  // namespace zelkor::card::detail

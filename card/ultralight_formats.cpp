@@ -339,11 +339,7 @@ std::string WriteJson(const UltraLightImage &image) {
     root["Created"] = "zelkor";
     root["FileType"] = "mfu";
     root["Kind"] = std::string(UltraLightKindName(image.kind));
-    Json card = Json::object();
-    if (!image.uid.empty()) card["UID"] = ToHex(image.uid);
-    if (image.atqa) card["ATQA"] = ToHex(*image.atqa);
-    if (image.sak) card["SAK"] = ToHex(std::span<const std::uint8_t>(&*image.sak, 1));
-    root["Card"] = card;
+    root["Card"] = detail::CardIdentityJson(image.uid, image.atqa, image.sak);
     if (image.partial) root["Partial"] = true;
     Json blocks = Json::object();
     for (int page = 0; page < image.page_count(); ++page) {
