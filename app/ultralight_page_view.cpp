@@ -1,9 +1,10 @@
 #include "ultralight_page_view.h"
 
-#include <QFontDatabase>
 #include <QHeaderView>
 
 #include <algorithm>
+
+#include "app/memory_table.h"
 
 namespace card = zelkor::card;
 
@@ -26,21 +27,8 @@ QColor ColourOf(card::PageRole role) {
 }  // namespace
 
 CPageView::CPageView(QWidget *parent) : QTableWidget(parent) {
-    setAccessibleName(QStringLiteral("页数据"));
-    setColumnCount(3);
-    setHorizontalHeaderLabels({QStringLiteral("页"), QStringLiteral("数据"), QStringLiteral("ASCII")});
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setTabKeyNavigation(false);
-    setWordWrap(false);
-    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    SetUpMemoryTable(*this, QStringLiteral("页数据"), QStringLiteral("页"));
     verticalHeader()->setVisible(false);
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    horizontalHeader()->setSectionResizeMode(kPageColumn, QHeaderView::ResizeToContents);
-    horizontalHeader()->setSectionResizeMode(kDataColumn, QHeaderView::ResizeToContents);
-    horizontalHeader()->setStretchLastSection(true);
 }
 
 QString CPageView::HexText(const card::UltraLightImage &image, int page) {

@@ -1,10 +1,9 @@
 #include "whole_card_dump_view.h"
 
-#include <QFontDatabase>
-#include <QHeaderView>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
+#include "app/memory_table.h"
 #include "card/value_block.h"
 #include "whole_card_text.h"
 
@@ -61,21 +60,8 @@ public:
 }  // namespace
 
 CDumpView::CDumpView(QWidget *parent) : QTableWidget(parent) {
-    setAccessibleName(QStringLiteral("卡数据"));
-    setColumnCount(3);
-    setHorizontalHeaderLabels({QStringLiteral("块"), QStringLiteral("数据"), QStringLiteral("ASCII")});
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setTabKeyNavigation(false);
-    setWordWrap(false);
-    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    SetUpMemoryTable(*this, QStringLiteral("卡数据"), QStringLiteral("块"));
     setItemDelegateForColumn(kDataColumn, new DifferingBytesDelegate(this));
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    horizontalHeader()->setSectionResizeMode(kBlockColumn, QHeaderView::ResizeToContents);
-    horizontalHeader()->setSectionResizeMode(kDataColumn, QHeaderView::ResizeToContents);
-    horizontalHeader()->setStretchLastSection(true);
     connect(this, &QTableWidget::currentCellChanged, this, [this](int row, int, int previous_row, int) {
         if (row < 0 || row >= rowCount()) return;
         const int sector = card::SectorOfBlock(row);

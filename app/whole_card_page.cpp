@@ -31,9 +31,11 @@
 #include "whole_card_dump_view.h"
 #include "whole_card_sector_map.h"
 #include "whole_card_text.h"
+#include "words/file_problem_words.h"
 #include "words/toolkit_words.h"
 
 namespace card = zelkor::card;
+namespace words = zelkor::words;
 
 namespace {
 
@@ -71,28 +73,12 @@ int KnownKeyCount(const std::vector<card::SectorKeys> &keys) {
 
 QString FileName(const QString &path) { return QFileInfo(path).fileName(); }
 
-// The page's words for a file the toolkit could not use.
-QString FileAccessText(const card::FileAccessError &error) {
-    switch (error.fault()) {
-    case card::FileFault::NotFound: return QStringLiteral("文件不存在");
-    case card::FileFault::NotRegularFile: return QStringLiteral("不是普通文件");
-    case card::FileFault::IsDirectory: return QStringLiteral("这是一个文件夹");
-    case card::FileFault::TooLarge: return QStringLiteral("文件超过 %1 MiB").arg(error.limit() / (1024 * 1024));
-    case card::FileFault::CannotRead: return QStringLiteral("无法读取");
-    case card::FileFault::OutOfMemory: return QStringLiteral("内存不足");
-    case card::FileFault::DirectoryMissing: return QStringLiteral("文件夹不存在");
-    case card::FileFault::DirectoryNotWritable: return QStringLiteral("文件夹不允许写入");
-    case card::FileFault::ReadOnly: return QStringLiteral("文件是只读的");
-    case card::FileFault::NameTooLong: return QStringLiteral("文件名太长");
-    case card::FileFault::CannotWrite: return QStringLiteral("写入失败（磁盘可能已满）");
-    case card::FileFault::CannotReplace: return QStringLiteral("无法替换原文件");
-    }
-    return QString::fromUtf8(error.what());
-}
-
-QString FileErrorText(const std::exception &error) {
-    if (const auto *access = dynamic_cast<const card::FileAccessError *>(&error)) return FileAccessText(*access);
-    return QString::fromUtf8(error.what());
+// A file that cannot be opened goes with its path, which the message shows
+// already; malformed contents with the file and the place.
+QString FileErrorText(const card::FileError &error) {
+    const bool access = dynamic_cast<const card::FileAccessError *>(&error) != nullptr;
+    return QString::fromStdString(access ? words::FileProblemText(error.problem(), error.args(), words::Language::Chinese)
+                                         : words::FileErrorText(error, words::Language::Chinese));
 }
 
 std::string LocalPath(const QString &path) { return QFile::encodeName(path).toStdString(); }

@@ -2,6 +2,12 @@
 
 #include <exception>
 
+#include "card/file_problem.h"
+#include "words/file_problem_words.h"
+
+namespace card = zelkor::card;
+namespace words = zelkor::words;
+
 CCardWorker::CCardWorker(QObject *parent) : QObject(parent) {
     m_thread.setObjectName(QStringLiteral("whole-card worker"));
     m_pRunner = new QObject;
@@ -31,6 +37,9 @@ bool CCardWorker::Start(Job job) {
             Continuation continuation;
             try {
                 continuation = job(sink, token);
+            } catch (const card::FileError &error) {
+                const QString message = QString::fromStdString(words::FileErrorText(error, words::Language::Chinese));
+                continuation = [this, message] { emit failed(message); };
             } catch (const std::exception &error) {
                 const QString message = QString::fromUtf8(error.what());
                 continuation = [this, message] { emit failed(message); };

@@ -1,6 +1,7 @@
 #include "card/dump_formats.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -14,18 +15,6 @@
 #include "card/safe_file.h"
 
 namespace zelkor::card {
-
-FileError::FileError(std::string file, int line, const std::string &message)
-    : std::runtime_error(EscapeForMessage(file, kMaxEchoedName) + ":" + std::to_string(line) + ": " + EscapeForMessage(message)),
-      file_(std::move(file)), line_(line), message_(EscapeForMessage(message)) {}
-
-FileError::FileError(std::string file, std::string json_path, const std::string &message)
-    : std::runtime_error(EscapeForMessage(file, kMaxEchoedName) + ": at " + EscapeForMessage(json_path) + ": " + EscapeForMessage(message)),
-      file_(std::move(file)), json_path_(std::move(json_path)), message_(EscapeForMessage(message)) {}
-
-FileError::FileError(std::string file, const std::string &message)
-    : std::runtime_error(EscapeForMessage(file, kMaxEchoedName) + ": " + EscapeForMessage(message)), file_(std::move(file)),
-      message_(EscapeForMessage(message)) {}
 
 std::optional<DumpFormat> FormatForPath(std::string_view path) {
     const auto dot = path.rfind('.');
@@ -94,7 +83,7 @@ CardImage ReadFormat(std::string_view bytes, DumpFormat format, std::string_view
     case DumpFormat::Flipper: return detail::ReadFlipper(bytes, file_name);
     case DumpFormat::Eml: return detail::ReadEml(bytes, file_name);
     }
-    throw FileError(std::string(file_name), "unknown dump format");
+    throw FileError(std::string(file_name), FileProblem::UnknownFormat);
 }
 }  // namespace
 
@@ -131,16 +120,18 @@ std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<Fil
 }
 
 namespace {
+constexpr std::array<const char *, 6> kClassicExtensions = {".mct", ".bin", ".mfd", ".json", ".nfc", ".eml"};
+
 DumpFormat RequireFormat(const std::string &path) {
     const auto format = FormatForPath(path);
-    if (!format) throw FileError(path, "unknown dump format: use .mct, .bin, .mfd, .json, .nfc or .eml");
+    if (!format) throw FileError(path, FileProblem::UnknownFormat, {.choices = {kClassicExtensions.begin(), kClassicExtensions.end()}, .writing = true});
     return *format;
 }
 
 DumpFormat FormatOfFile(const std::string &path, std::string_view bytes) {
     if (const auto format = FormatForPath(path)) return *format;
     if (const auto format = FormatOfContents(bytes)) return *format;
-    throw FileError(path, "unknown dump format: not a .mct, .bin, .mfd, .json, .nfc or .eml dump");
+    throw FileError(path, FileProblem::UnknownFormat, {.choices = {kClassicExtensions.begin(), kClassicExtensions.end()}});
 }
 }  // namespace
 

@@ -21,37 +21,16 @@
 #include <cstdint>
 #include <iterator>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "card/card_image.h"
+#include "card/file_problem.h"
 
 namespace zelkor::card {
 
 enum class DumpFormat { Mct, Bin, Json, Flipper, Eml };
-
-// A malformed file: its name and either the line (1-based) or the JSON path
-// of the fault. what() is "file:line: message" or "file: at path: message".
-class FileError : public std::runtime_error {
-public:
-    FileError(std::string file, int line, const std::string &message);
-    FileError(std::string file, std::string json_path, const std::string &message);
-    // A fault of the whole file (missing, unreadable, wrong size).
-    FileError(std::string file, const std::string &message);
-
-    const std::string &file() const { return file_; }
-    int line() const { return line_; }  // 0: none
-    const std::string &json_path() const { return json_path_; }
-    const std::string &message() const { return message_; }
-
-private:
-    std::string file_;
-    int line_ = 0;
-    std::string json_path_;
-    std::string message_;
-};
 
 // By extension (case-insensitive): .mct .bin .mfd .json .nfc .eml; nothing otherwise.
 std::optional<DumpFormat> FormatForPath(std::string_view path);

@@ -8,8 +8,7 @@ namespace zelkor::card::detail {
 CardImage ReadBin(std::string_view bytes, std::string_view file) {
     const auto kind = bytes.size() % kBlockSize == 0 ? KindOfBlockCount(static_cast<int>(bytes.size() / kBlockSize)) : std::nullopt;
     if (!kind)
-        throw FileError(std::string(file), "size " + std::to_string(bytes.size()) +
-                                               " bytes: a raw dump has 320 (Mini), 1024 (1K) or 4096 (4K) bytes");
+        throw FileError(std::string(file), FileProblem::RawDumpSize, {.actual = static_cast<std::int64_t>(bytes.size())});
     CardImage image = CardImage::Blank(*kind);
     for (int b = 0; b < image.block_count(); ++b) {
         Block block{};

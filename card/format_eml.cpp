@@ -16,18 +16,18 @@ CardImage ReadEml(std::string_view text, std::string_view file) {
         const std::string_view line = Trim(raw);
         if (line.empty()) continue;
         if (blocks.size() >= static_cast<std::size_t>(BlockCount(CardKind::Classic4K)))
-            throw FileError(name, line_number, "block " + std::to_string(blocks.size()) + " beyond a 4K card");
+            throw FileError(name, line_number, FileProblem::BeyondCard,
+                            {.kind = std::string(KindName(CardKind::Classic4K)), .number = static_cast<int>(blocks.size())});
         const auto block = line.size() == 32 ? ParseHex(line) : std::nullopt;
         if (!block || block->size() != kBlockSize)
-            throw FileError(name, line_number, "expected a block of 32 hexadecimal digits, found '" + std::string(line) + "'");
+            throw FileError(name, line_number, FileProblem::BadBlockLine, {.found = std::string(line)});
         blocks.emplace_back();
         std::copy(block->begin(), block->end(), blocks.back().begin());
         last_block_line = line_number;
     }
     const auto kind = KindOfBlockCount(static_cast<int>(blocks.size()));
     if (!kind)
-        throw FileError(name, last_block_line, std::to_string(blocks.size()) +
-                                                   " blocks: an .eml dump has 20 (Mini), 64 (1K) or 256 (4K)");
+        throw FileError(name, last_block_line, FileProblem::BlockCount, {.actual = static_cast<std::int64_t>(blocks.size())});
     CardImage image = CardImage::Blank(*kind);
     for (int b = 0; b < image.block_count(); ++b) image.SetBlock(b, blocks[static_cast<std::size_t>(b)]);
     image.TakeKeysFromTrailers();

@@ -15,13 +15,13 @@ namespace {
 struct Reader {
     std::string file;
     int line = 0;
-    [[noreturn]] void Fail(const std::string &message) const { throw FileError(file, line, message); }
+    [[noreturn]] void Fail(FileProblem problem, FileProblemArgs args = {}) const { throw FileError(file, line, problem, std::move(args)); }
 };
 
-std::vector<std::uint8_t> SpacedBytes(const Reader &reader, std::string_view value, std::size_t size, const char *what) {
+std::vector<std::uint8_t> SpacedBytes(const Reader &reader, std::string_view value, std::size_t size, FileValue what) {
     const auto bytes = ParseHex(value);
     if (!bytes || (size != 0 && bytes->size() != size) || bytes->empty())
-        reader.Fail(std::string("bad ") + what + " '" + std::string(value) + "'");
+        reader.Fail(FileProblem::BadValue, {.found = std::string(value), .value = what});
     return *bytes;
 }
 
@@ -31,13 +31,13 @@ MaskedBlock BlockBytes(const Reader &reader, std::string_view value) {
     while (!(value = Trim(value)).empty()) {
         const auto end = value.find(' ');
         const std::string_view token = value.substr(0, end);
-        if (token.size() != 2) reader.Fail("a block byte is two hexadecimal digits or ??, found '" + std::string(token) + "'");
+        if (token.size() != 2) reader.Fail(FileProblem::BadSpacedByte, {.found = std::string(token)});
         compact += token;
         ++tokens;
         value = end == std::string_view::npos ? std::string_view() : value.substr(end);
     }
     const auto block = tokens == 16 ? ParseMaskedBlock(compact, '?') : std::nullopt;
-    if (!block) reader.Fail("a block is 16 bytes of two hexadecimal digits or ??");
+    if (!block) reader.Fail(FileProblem::BadSpacedBytes, {.expected = kBlockSize});
     return *block;
 }
 
@@ -45,7 +45,7 @@ int BlockNumber(const Reader &reader, std::string_view key) {
     const std::string_view digits = Trim(key.substr(6));
     int block = -1;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), block);
-    if (ec != std::errc() || end != digits.data() + digits.size() || block < 0) reader.Fail("bad block number in '" + std::string(key) + "'");
+    if (ec != std::errc() || end != digits.data() + digits.size() || block < 0) reader.Fail(FileProblem::BadBlockLabel, {.found = std::string(key)});
     return block;
 }
 
@@ -95,7 +95,7 @@ FlipperLines SplitFlipper(std::string_view text, Reader &reader) {
         const std::string_view line = Trim(raw);
         if (line.empty() || line.front() == '#') continue;
         const auto colon = line.find(':');
-        if (colon == std::string_view::npos) reader.Fail("expected 'Key: value', found '" + std::string(line) + "'");
+        if (colon == std::string_view::npos) reader.Fail(FileProblem::ExpectedKeyValue, {.found = std::string(line)});
         const std::string_view key = Trim(line.substr(0, colon));
         const std::string_view value = Trim(line.substr(colon + 1));
         if (key.starts_with("Block ")) {
@@ -112,16 +112,21 @@ CardKind KindOfFlipper(const FlipperLines &lines, Reader &reader) {
     reader.line = 1;
     const auto *filetype = lines.Field("Filetype");
     if (filetype == nullptr || filetype->first != "Flipper NFC device")
-        reader.Fail("not a Flipper NFC file ('Filetype: Flipper NFC device' missing)");
+        reader.Fail(FileProblem::NotFlipperFile);
     const auto *device = lines.Field("Device type");
     if (device == nullptr || device->first != "Mifare Classic") {
         reader.line = device != nullptr ? device->second : 1;
-        reader.Fail("device type '" + (device != nullptr ? device->first : std::string()) + "' is not Mifare Classic");
+        reader.Fail(FileProblem::NotThisFamily,
+                    {.found = device != nullptr ? device->first : std::string(), .kind_field = KindField::DeviceType});
     }
     const auto *type = lines.Field("Mifare Classic type");
     reader.line = type != nullptr ? type->second : 1;
     const std::optional<CardKind> kind = type != nullptr ? KindOfTypeName(type->first) : std::nullopt;
-    if (!kind) reader.Fail("'Mifare Classic type' must be MINI, 1K or 4K");
+    if (!kind) {
+        std::vector<std::string> names;
+        for (const auto &[text, k] : kTypeNames) names.emplace_back(text);
+        reader.Fail(FileProblem::BadClassicType, {.choices = names});
+    }
     return *kind;
 }
 
@@ -134,28 +139,28 @@ bool AtqaInCardOrder(const FlipperLines &lines, Reader &reader) {
     int number = 0;
     const std::string &text = version->first;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (ec != std::errc() || end != text.data() + text.size() || number < 1) reader.Fail("bad version '" + text + "'");
+    if (ec != std::errc() || end != text.data() + text.size() || number < 1) reader.Fail(FileProblem::BadValue, {.found = text, .value = FileValue::Version});
     return number < kFirstReversedVersion;
 }
 
 void ReadIdentity(const FlipperLines &lines, Reader &reader, CardImage &image) {
     if (const auto *uid = lines.Field("UID")) {
         reader.line = uid->second;
-        image.uid = SpacedBytes(reader, uid->first, 0, "UID");
+        image.uid = SpacedBytes(reader, uid->first, 0, FileValue::Uid);
     }
     if (const auto *atqa = lines.Field("ATQA")) {
         reader.line = atqa->second;
-        const auto bytes = SpacedBytes(reader, atqa->first, 2, "ATQA");
+        const auto bytes = SpacedBytes(reader, atqa->first, 2, FileValue::Atqa);
         const bool card_order = AtqaInCardOrder(lines, reader);
         image.atqa = card_order ? std::array<std::uint8_t, 2>{bytes[0], bytes[1]} : std::array<std::uint8_t, 2>{bytes[1], bytes[0]};
     }
     if (const auto *sak = lines.Field("SAK")) {
         reader.line = sak->second;
-        image.sak = SpacedBytes(reader, sak->first, 1, "SAK")[0];
+        image.sak = SpacedBytes(reader, sak->first, 1, FileValue::Sak)[0];
         if (image.sak == kMiniSak && image.kind != CardKind::Mini) {
             const auto *type = lines.Field("Mifare Classic type");
             reader.line = type->second;
-            reader.Fail("SAK 09 is a Mini card, but the file says " + type->first);
+            reader.Fail(FileProblem::SakSaysMini, {.name = type->first});
         }
     }
 }
@@ -171,9 +176,9 @@ CardImage ReadFlipper(std::string_view text, std::string_view file) {
     for (const auto &[block, entry] : lines.blocks) {
         reader.line = entry.second;
         if (block >= image.block_count())
-            reader.Fail("block " + std::to_string(block) + " beyond a " + std::string(KindName(image.kind)) + " card");
+            reader.Fail(FileProblem::BeyondCard, {.kind = std::string(KindName(image.kind)), .number = block});
         if (const auto [it, inserted] = first_line.emplace(block, entry.second); !inserted)
-            reader.Fail("block " + std::to_string(block) + " appears twice (first on line " + std::to_string(it->second) + ")");
+            reader.Fail(FileProblem::DuplicateBlock, {.number = block, .other_line = it->second});
         image.SetBlock(block, entry.first.data, entry.first.mask);
     }
     image.TakeKeysFromTrailers();

@@ -24,7 +24,7 @@ std::optional<std::vector<std::uint8_t>> HexField(const JsonReader &reader, cons
     const std::string text = reader.String(object.at(name), path + "/" + name);
     const auto bytes = ParseHex(text);
     if (!bytes || (size != 0 && bytes->size() != size))
-        reader.Fail(path + "/" + name, size != 0 ? "expected " + std::to_string(size * 2) + " hexadecimal digits" : "expected hexadecimal digits");
+        reader.Fail(path + "/" + name, FileProblem::BadHex, {.expected = static_cast<std::int64_t>(size * 2)});
     return bytes;
 }
 
@@ -40,7 +40,7 @@ int BlockIndex(const JsonReader &reader, const std::string &name, const std::str
     int block = -1;
     const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), block);
     if (ec != std::errc() || end != name.data() + name.size() || block < 0 || block >= BlockCount(CardKind::Classic4K))
-        reader.Fail(path, "block number 0 to 255 expected");
+        reader.Fail(path, FileProblem::NumberOutOfRange, {.expected = BlockCount(CardKind::Classic4K) - 1});
     return block;
 }
 
@@ -62,7 +62,7 @@ void ReadSectorKeys(const JsonReader &reader, const Json &root, CardImage &image
         int sector = -1;
         const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), sector);
         if (ec != std::errc() || end != name.data() + name.size() || sector < 0 || sector >= image.sector_count())
-            reader.Fail(path, "sector number 0 to " + std::to_string(image.sector_count() - 1) + " expected");
+            reader.Fail(path, FileProblem::NumberOutOfRange, {.expected = image.sector_count() - 1, .unit = FileUnit::Sectors});
         reader.Object(entry, path);
         SectorKeys &keys = image.keys[static_cast<std::size_t>(sector)];
         for (const KeyType type : {KeyType::A, KeyType::B}) {
@@ -70,9 +70,9 @@ void ReadSectorKeys(const JsonReader &reader, const Json &root, CardImage &image
             const auto key = reader.OptionalKey(entry, field, path);
             if (!key) continue;
             if (const auto in_trailer = TrailerKey(image, sector, type); in_trailer && *in_trailer != *key) {
-                reader.Fail(path + "/" + field, "key " + std::string(1, KeyLetter(type)) + " " + KeyToHex(*key) +
-                                                    " differs from the one in the trailer, /blocks/" +
-                                                    std::to_string(TrailerBlock(sector)) + ": " + KeyToHex(*in_trailer));
+                reader.Fail(path + "/" + field, FileProblem::ConflictingKey,
+                            {.found = KeyToHex(*key), .other_place = "/blocks/" + std::to_string(TrailerBlock(sector)),
+                             .other_value = KeyToHex(*in_trailer), .key_type = type});
             }
             keys.Of(type) = key;
         }
@@ -94,8 +94,7 @@ CardKind KindOfJson(const JsonReader &reader, const CardImage &identity, const s
     const int mini_blocks = BlockCount(CardKind::Mini);
     if (identity.sak == kMiniSak) {
         if (highest >= mini_blocks)
-            reader.Fail("/blocks/" + std::to_string(highest), "block " + std::to_string(highest) +
-                                                                  " beyond a Mini card (SAK 09 has 20 blocks)");
+            reader.Fail("/blocks/" + std::to_string(highest), FileProblem::BeyondMini, {.number = highest});
         return CardKind::Mini;
     }
     if (!identity.sak && highest == mini_blocks - 1 && static_cast<int>(blocks.size()) == mini_blocks) return CardKind::Mini;
@@ -111,9 +110,10 @@ CardImage ReadJson(std::string_view text, std::string_view file) {
     if (root.contains("FileType")) {
         const std::string type = reader.String(root.at("FileType"), "/FileType");
         if (std::find(std::begin(kFileTypes), std::end(kFileTypes), type) == std::end(kFileTypes))
-            reader.Fail("/FileType", "file type '" + type + "' is not a MIFARE Classic dump (mfcard, mfc v2, mfc v3)");
+            reader.Fail("/FileType", FileProblem::NotThisFamily,
+                        {.found = type, .choices = {std::begin(kFileTypes), std::end(kFileTypes)}});
     }
-    if (!root.contains("blocks")) reader.Fail("/blocks", "missing: no blocks in this file");
+    if (!root.contains("blocks")) reader.Fail("/blocks", FileProblem::MissingBlocks);
     const Json &blocks = reader.Object(root.at("blocks"), "/blocks");
     CardImage identity;
     ReadCardSection(reader, root, identity);
@@ -124,9 +124,9 @@ CardImage ReadJson(std::string_view text, std::string_view file) {
         const std::string path = "/blocks/" + name;
         const int block = BlockIndex(reader, name, path);
         if (const auto [it, inserted] = seen.emplace(block, name); !inserted)
-            reader.Fail(path, "block " + std::to_string(block) + " appears twice (also as /blocks/" + it->second + ")");
+            reader.Fail(path, FileProblem::DuplicateBlock, {.other_place = "/blocks/" + it->second, .number = block});
         const auto masked = ParseMaskedBlock(reader.String(value, path), '-');
-        if (!masked) reader.Fail(path, "expected 32 hexadecimal digits ('-' for unknown)");
+        if (!masked) reader.Fail(path, FileProblem::BadHex, {.expected = 32, .flag = true});
         parsed.emplace_back(block, *masked);
         highest = std::max(highest, block);
     }
@@ -146,11 +146,7 @@ std::string WriteJson(const CardImage &source, std::vector<FileWarning> &) {
     Json root;
     root["Created"] = "zelkor";
     root["FileType"] = "mfcard";
-    Json card = Json::object();
-    if (!image.uid.empty()) card["UID"] = ToHex(image.uid);
-    if (image.atqa) card["ATQA"] = ToHex(*image.atqa);
-    if (image.sak) card["SAK"] = ToHex(std::span<const std::uint8_t>(&*image.sak, 1));
-    root["Card"] = card;
+    root["Card"] = CardIdentityJson(image.uid, image.atqa, image.sak);
     if (image.partial) root["Partial"] = true;
     Json blocks = Json::object();
     for (int b = 0; b < image.block_count(); ++b) {

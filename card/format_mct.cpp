@@ -24,7 +24,7 @@ int SectorNumber(std::string_view line, std::string_view file, int line_number) 
     int sector = -1;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), sector);
     if (ec != std::errc() || end != digits.data() + digits.size() || sector < 0 || sector >= 40)
-        throw FileError(std::string(file), line_number, "bad sector header '" + std::string(line) + "' (sectors 0 to 39)");
+        throw FileError(std::string(file), line_number, FileProblem::BadSectorHeader, {.found = std::string(line), .expected = 39});
     return sector;
 }
 
@@ -50,28 +50,28 @@ CardImage ReadMct(std::string_view text, std::string_view file) {
         if (Trim(line).empty()) continue;
         if (line.starts_with(kSectorHeader)) {
             const int sector = SectorNumber(line, file, line_number);
-            if (!seen.insert(sector).second) throw FileError(name, line_number, "sector " + std::to_string(sector) + " appears twice");
+            if (!seen.insert(sector).second) throw FileError(name, line_number, FileProblem::DuplicateSector, {.number = sector});
             sectors.push_back({sector, line_number, {}, false});
             continue;
         }
-        if (sectors.empty()) throw FileError(name, line_number, "expected '+Sector: N' before the first block");
+        if (sectors.empty()) throw FileError(name, line_number, FileProblem::BlockBeforeSector);
         ParsedSector &current = sectors.back();
         if (Trim(line) == kDeadSector) {
-            if (!current.blocks.empty()) throw FileError(name, line_number, "dead-sector line after blocks of the sector");
+            if (!current.blocks.empty()) throw FileError(name, line_number, FileProblem::DeadSectorAfterBlocks);
             current.dead = true;
             continue;
         }
         const auto block = ParseMaskedBlock(Trim(line), '-');
-        if (!block) throw FileError(name, line_number, "expected 32 hexadecimal digits or '-', found '" + std::string(line) + "'");
+        if (!block) throw FileError(name, line_number, FileProblem::BadBlockLine, {.found = std::string(line), .flag = true});
         if (current.dead || static_cast<int>(current.blocks.size()) >= BlocksInSector(current.sector))
-            throw FileError(name, line_number, "too many blocks in sector " + std::to_string(current.sector));
+            throw FileError(name, line_number, FileProblem::TooManyBlocks, {.number = current.sector});
         current.blocks.push_back(*block);
     }
-    if (sectors.empty()) throw FileError(name, "no sectors: not a .mct dump");
+    if (sectors.empty()) throw FileError(name, FileProblem::NoSectors);
     for (const ParsedSector &s : sectors) {
         if (!s.dead && static_cast<int>(s.blocks.size()) != BlocksInSector(s.sector))
-            throw FileError(name, s.line, "sector " + std::to_string(s.sector) + " has " + std::to_string(s.blocks.size()) +
-                                              " blocks, expected " + std::to_string(BlocksInSector(s.sector)));
+            throw FileError(name, s.line, FileProblem::SectorBlockCount,
+                            {.number = s.sector, .actual = static_cast<std::int64_t>(s.blocks.size()), .expected = BlocksInSector(s.sector)});
     }
     CardImage image = CardImage::Blank(KindOfSectors(seen));
     for (const ParsedSector &s : sectors) {

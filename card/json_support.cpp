@@ -27,7 +27,7 @@ public:
             if (open_.empty()) break;
             Level &level = open_.back();
             level.name = name;
-            if (!level.names.insert(name).second) reader_.Fail(Path(), "'" + name + "' appears twice");
+            if (!level.names.insert(name).second) reader_.Fail(Path(), FileProblem::DuplicateName, {.found = name});
             break;
         }
         default: break;
@@ -62,29 +62,31 @@ JsonReader::Json JsonReader::Parse(std::string_view text) const {
         std::string message = error.what();
         // nlohmann's text starts with "[json.exception.parse_error.101] parse error at line L, column C: ".
         if (const auto colon = message.find(": "); colon != std::string::npos) message = message.substr(colon + 2);
-        throw FileError(file_, line, "JSON syntax error: " + message);
+        throw FileError(file_, line, FileProblem::JsonSyntax, {.found = message});
     } catch (const nlohmann::json::exception &error) {
         // A number too large for any type is not a syntax error and has no position.
         std::string message = error.what();
         if (const auto bracket = message.find("] "); bracket != std::string::npos) message = message.substr(bracket + 2);
-        throw FileError(file_, "JSON error: " + message);
+        throw FileError(file_, FileProblem::JsonUnreadable, {.found = message});
     }
 }
 
-void JsonReader::Fail(const std::string &path, const std::string &message) const { throw FileError(file_, path, message); }
+void JsonReader::Fail(const std::string &path, FileProblem problem, FileProblemArgs args) const {
+    throw FileError(file_, path, problem, std::move(args));
+}
 
 const JsonReader::Json &JsonReader::Object(const Json &value, const std::string &path) const {
-    if (!value.is_object()) Fail(path, "expected an object");
+    if (!value.is_object()) Fail(path, FileProblem::JsonWrongType, {.json_type = JsonType::Object});
     return value;
 }
 
 std::string JsonReader::String(const Json &value, const std::string &path) const {
-    if (!value.is_string()) Fail(path, "expected a string");
+    if (!value.is_string()) Fail(path, FileProblem::JsonWrongType, {.json_type = JsonType::String});
     return value.get<std::string>();
 }
 
 bool JsonReader::Bool(const Json &value, const std::string &path) const {
-    if (!value.is_boolean()) Fail(path, "expected true or false");
+    if (!value.is_boolean()) Fail(path, FileProblem::JsonWrongType, {.json_type = JsonType::Boolean});
     return value.get<bool>();
 }
 
@@ -92,8 +94,17 @@ std::optional<Key> JsonReader::OptionalKey(const Json &object, const std::string
     if (!object.contains(field) || object.at(field).is_null()) return std::nullopt;
     const std::string where = path + "/" + field;
     const auto key = ParseKey(String(object.at(field), where));
-    if (!key) Fail(where, "expected a key of 12 hexadecimal digits");
+    if (!key) Fail(where, FileProblem::BadKey);
     return key;
+}
+
+JsonReader::Json CardIdentityJson(std::span<const std::uint8_t> uid, const std::optional<std::array<std::uint8_t, 2>> &atqa,
+                                  const std::optional<std::uint8_t> &sak) {
+    JsonReader::Json card = JsonReader::Json::object();
+    if (!uid.empty()) card["UID"] = ToHex(uid);
+    if (atqa) card["ATQA"] = ToHex(*atqa);
+    if (sak) card["SAK"] = ToHex(std::span<const std::uint8_t>(&*sak, 1));
+    return card;
 }
 
 }  // namespace zelkor::card::detail

@@ -42,8 +42,7 @@ std::vector<Key> ParseKeyDictionary(std::string_view text, std::string_view file
         if (key_text.empty()) continue;
         const auto key = ParseKey(key_text);
         if (!key)
-            throw FileError(std::string(file_name), line_number,
-                            "expected a key of 12 hexadecimal digits, found '" + std::string(key_text) + "'");
+            throw FileError(std::string(file_name), line_number, FileProblem::BadKey, {.found = std::string(key_text)});
         keys.push_back(*key);
     }
     return keys;
@@ -73,7 +72,7 @@ std::vector<SectorKeys> ParseKeyMap(std::string_view json_text, std::string_view
     const detail::JsonReader reader(file_name);
     const auto root = reader.Parse(json_text);
     reader.Object(root, "/");
-    if (!root.contains("SectorKeys")) reader.Fail("/SectorKeys", "missing: not a key file");
+    if (!root.contains("SectorKeys")) reader.Fail("/SectorKeys", FileProblem::NotKeyFile);
     const auto &all = reader.Object(root.at("SectorKeys"), "/SectorKeys");
     std::vector<SectorKeys> keys;
     for (const auto &[name, entry] : all.items()) {
@@ -81,7 +80,7 @@ std::vector<SectorKeys> ParseKeyMap(std::string_view json_text, std::string_view
         int sector = -1;
         const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), sector);
         if (ec != std::errc() || end != name.data() + name.size() || sector < 0 || sector >= SectorCount(CardKind::Classic4K))
-            reader.Fail(path, "sector number 0 to 39 expected");
+            reader.Fail(path, FileProblem::NumberOutOfRange, {.expected = SectorCount(CardKind::Classic4K) - 1, .unit = FileUnit::Sectors});
         reader.Object(entry, path);
         if (static_cast<int>(keys.size()) <= sector) keys.resize(static_cast<std::size_t>(sector) + 1);
         keys[static_cast<std::size_t>(sector)].a = reader.OptionalKey(entry, "KeyA", path);
@@ -117,9 +116,7 @@ std::vector<SectorKeys> ParseKeyBinary(std::string_view bytes, std::string_view 
     }
     if (!kind) {
         const bool dump = bytes.size() % kBlockSize == 0 && KindOfBlockCount(static_cast<int>(bytes.size() / kBlockSize));
-        throw FileError(std::string(file_name), "size " + std::to_string(bytes.size()) +
-                                                    " bytes: a key file (.bin) has 60, 192 or 480 bytes (Mini, 1K, 4K)" +
-                                                    (dump ? "; this size is a dump's" : ""));
+        throw FileError(std::string(file_name), FileProblem::KeyFileSize, {.actual = static_cast<std::int64_t>(bytes.size()), .flag = dump});
     }
     std::vector<SectorKeys> keys(sectors);
     const auto key_at = [&](std::size_t index) {

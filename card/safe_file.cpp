@@ -1,32 +1,9 @@
 #include "card/safe_file.h"
 
 namespace zelkor::card {
-namespace {
 
-// what() for logs and for callers that do not look at the code; the program's
-// front ends word each fault themselves.
-std::string FaultKeyword(FileFault fault) {
-    switch (fault) {
-    case FileFault::NotFound: return "not found";
-    case FileFault::NotRegularFile: return "not a regular file";
-    case FileFault::IsDirectory: return "is a directory";
-    case FileFault::TooLarge: return "too large";
-    case FileFault::CannotRead: return "cannot read";
-    case FileFault::OutOfMemory: return "out of memory";
-    case FileFault::DirectoryMissing: return "directory missing";
-    case FileFault::DirectoryNotWritable: return "directory not writable";
-    case FileFault::ReadOnly: return "read-only";
-    case FileFault::NameTooLong: return "name too long";
-    case FileFault::CannotWrite: return "cannot write";
-    case FileFault::CannotReplace: return "cannot replace";
-    }
-    return "file fault";
-}
-
-}  // namespace
-
-FileAccessError::FileAccessError(std::string file, FileFault fault, int system_error, std::uint64_t limit)
-    : FileError(std::move(file), FaultKeyword(fault)), fault_(fault), system_error_(system_error), limit_(limit) {}
+FileAccessError::FileAccessError(std::string file, FileProblem fault, int system_error, std::uint64_t limit)
+    : FileError(std::move(file), fault, {.system_error = system_error, .limit = limit}) {}
 
 std::string PartialPathFor(const std::string &path) {
     const auto name_start = path.find_last_of("/\\");

@@ -16,36 +16,16 @@ namespace zelkor::card {
 // No card dump or key dictionary comes near this.
 inline constexpr std::uint64_t kMaxInputFileSize = 16u * 1024u * 1024u;
 
-enum class FileFault {
-    NotFound,             // the file does not exist
-    NotRegularFile,       // a directory, a FIFO, a device, ...
-    IsDirectory,          // an output that names a directory
-    TooLarge,             // an input above the size limit (limit())
-    CannotRead,           // open or read failed (system_error())
-    OutOfMemory,          // no memory for the contents
-    DirectoryMissing,     // an output's directory does not exist
-    DirectoryNotWritable, // an output's directory refuses new files
-    ReadOnly,             // an existing output that may not be written
-    NameTooLong,          // the output's name (with the temporary suffix) is too long
-    CannotWrite,          // creating, writing or flushing failed (system_error(): ENOSPC, ...)
-    CannotReplace,        // the finished file could not take the output's place
-};
-
-// A file that cannot be used as asked: what and why as a code, for the
-// program to put in words. Derives from FileError so that callers treating
-// any file problem alike keep doing so.
+// A file that cannot be used as asked (one of the problems from NotFound to
+// CannotReplace). Derives from FileError so that callers treating any file
+// problem alike keep doing so.
 class FileAccessError : public FileError {
 public:
-    FileAccessError(std::string file, FileFault fault, int system_error = 0, std::uint64_t limit = 0);
+    FileAccessError(std::string file, FileProblem fault, int system_error = 0, std::uint64_t limit = 0);
 
-    FileFault fault() const { return fault_; }
-    int system_error() const { return system_error_; }  // errno or the system's error code; 0: none
-    std::uint64_t limit() const { return limit_; }
-
-private:
-    FileFault fault_;
-    int system_error_;
-    std::uint64_t limit_;
+    FileProblem fault() const { return problem(); }
+    int system_error() const { return args().system_error; }  // errno or the system's error code; 0: none
+    std::uint64_t limit() const { return args().limit; }
 };
 
 // The whole contents of a regular file of at most `limit` bytes. A FIFO or a

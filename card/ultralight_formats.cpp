@@ -24,16 +24,14 @@ constexpr std::pair<std::string_view, UltraLightKind> kFlipperTypes[] = {
     {"NTAG215", UltraLightKind::Ntag215},               {"NTAG216", UltraLightKind::Ntag216}};
 constexpr std::string_view kFlipperFamily = "NTAG/Ultralight";
 
-std::string SizesText() {
-    std::string text;
-    for (const UltraLightKind kind : kUltraLightKinds) {
-        text += (text.empty() ? "" : kind == kUltraLightKinds.back() ? " or " : ", ") + std::to_string(PageCount(kind));
-    }
-    return text;
+std::vector<std::string> PageCounts() {
+    std::vector<std::string> counts;
+    for (const UltraLightKind kind : kUltraLightKinds) counts.push_back(std::to_string(PageCount(kind)));
+    return counts;
 }
 
-std::string FitsNoCard(int pages) {
-    return std::to_string(pages) + " pages fit no card of the UltraLight family (" + SizesText() + " pages)";
+FileProblemArgs PageBeyondCard(const UltraLightImage &image, int page) {
+    return {.kind = std::string(UltraLightKindName(image.kind)), .number = page, .expected = image.page_count(), .unit = FileUnit::Pages};
 }
 
 std::optional<UltraLightKind> KindOfFlipperType(std::string_view name) {
@@ -115,16 +113,18 @@ struct FlipperFile {
     };
     std::vector<PageLine> pages;
 
-    [[noreturn]] void Fail(int line, const std::string &message) const { throw FileError(file, line, message); }
+    [[noreturn]] void Fail(int line, FileProblem problem, FileProblemArgs args = {}) const {
+        throw FileError(file, line, problem, std::move(args));
+    }
     const FlipperField *Field(std::string_view key) const {
         const auto it = fields.find(key);
         return it == fields.end() ? nullptr : &it->second;
     }
-    int Number(const FlipperField &field, std::string_view what) const {
+    int Number(const FlipperField &field, FileValue what) const {
         int value = -1;
         const auto [end, ec] = std::from_chars(field.value.data(), field.value.data() + field.value.size(), value);
         if (ec != std::errc() || end != field.value.data() + field.value.size() || value < 0)
-            Fail(field.line, "bad " + std::string(what) + " '" + field.value + "'");
+            Fail(field.line, FileProblem::BadValue, {.found = field.value, .value = what});
         return value;
     }
 };
@@ -137,12 +137,12 @@ FlipperFile SplitFlipper(std::string_view text, std::string_view file_name) {
         const std::string_view line = detail::Trim(raw);
         if (line.empty() || line.front() == '#') continue;
         const auto colon = line.find(':');
-        if (colon == std::string_view::npos) file.Fail(line_number, "expected 'Key: value', found '" + std::string(line) + "'");
+        if (colon == std::string_view::npos) file.Fail(line_number, FileProblem::ExpectedKeyValue, {.found = std::string(line)});
         const std::string key(detail::Trim(line.substr(0, colon)));
         const std::string value(detail::Trim(line.substr(colon + 1)));
         if (key.starts_with("Page ")) {
             FlipperField number{key.substr(5), line_number};
-            file.pages.push_back({file.Number(number, "page number"), value, line_number});
+            file.pages.push_back({file.Number(number, FileValue::PageNumber), value, line_number});
         } else {
             file.fields[key] = {value, line_number};
         }
@@ -152,15 +152,18 @@ FlipperFile SplitFlipper(std::string_view text, std::string_view file_name) {
 
 UltraLightKind FlipperKind(const FlipperFile &file) {
     const FlipperField *device = file.Field("Device type");
-    if (device == nullptr) file.Fail(1, "'Device type' missing");
+    if (device == nullptr) file.Fail(1, FileProblem::MissingField, {.name = "Device type"});
     if (device->value != kFlipperFamily) {
         if (const auto kind = KindOfFlipperType(device->value)) return *kind;
-        file.Fail(device->line, "device type '" + device->value + "' is not a supported card of the UltraLight family");
+        file.Fail(device->line, FileProblem::NotThisFamily,
+                  {.found = device->value, .family = CardFamily::UltraLight, .kind_field = KindField::DeviceType});
     }
     const FlipperField *type = file.Field("NTAG/Ultralight type");
-    if (type == nullptr) file.Fail(device->line, "'NTAG/Ultralight type' missing");
+    if (type == nullptr) file.Fail(device->line, FileProblem::MissingField, {.name = "NTAG/Ultralight type"});
     const auto kind = KindOfFlipperType(type->value);
-    if (!kind) file.Fail(type->line, "type '" + type->value + "' is not a supported card of the UltraLight family");
+    if (!kind)
+        file.Fail(type->line, FileProblem::NotThisFamily,
+                  {.found = type->value, .family = CardFamily::UltraLight, .kind_field = KindField::UltraLightType});
     return *kind;
 }
 
@@ -175,51 +178,51 @@ Page FlipperPageBytes(const FlipperFile &file, const FlipperFile::PageLine &line
         value = end == std::string_view::npos ? std::string_view() : value.substr(end);
     }
     const auto page = tokens == kPageSize ? ParseMaskedPage(compact, '?') : std::nullopt;
-    if (!page) file.Fail(line.line, "a page is 4 bytes of two hexadecimal digits or ??, found '" + line.value + "'");
+    if (!page) file.Fail(line.line, FileProblem::BadSpacedBytes, {.found = line.value, .expected = kPageSize, .unit = FileUnit::Pages});
     mask = page->second;
     return page->first;
 }
 
 void ReadFlipperIdentity(const FlipperFile &file, UltraLightImage &image) {
-    auto bytes = [&](const FlipperField &field, std::size_t size, const char *what) {
+    auto bytes = [&](const FlipperField &field, std::size_t size, FileValue what) {
         const auto parsed = ParseHex(field.value);
         if (!parsed || parsed->empty() || (size != 0 && parsed->size() != size))
-            file.Fail(field.line, std::string("bad ") + what + " '" + field.value + "'");
+            file.Fail(field.line, FileProblem::BadValue, {.found = field.value, .value = what});
         return *parsed;
     };
-    if (const auto *uid = file.Field("UID"); uid != nullptr && !uid->value.empty()) image.uid = bytes(*uid, 0, "UID");
+    if (const auto *uid = file.Field("UID"); uid != nullptr && !uid->value.empty()) image.uid = bytes(*uid, 0, FileValue::Uid);
     const FlipperField *version = file.Field("Version");
-    const bool card_order = version != nullptr && file.Number(*version, "version") < 3;
+    const bool card_order = version != nullptr && file.Number(*version, FileValue::Version) < 3;
     if (const auto *atqa = file.Field("ATQA")) {
-        const auto b = bytes(*atqa, 2, "ATQA");
+        const auto b = bytes(*atqa, 2, FileValue::Atqa);
         image.atqa = card_order ? std::array<std::uint8_t, 2>{b[0], b[1]} : std::array<std::uint8_t, 2>{b[1], b[0]};
     }
-    if (const auto *sak = file.Field("SAK")) image.sak = bytes(*sak, 1, "SAK")[0];
+    if (const auto *sak = file.Field("SAK")) image.sak = bytes(*sak, 1, FileValue::Sak)[0];
 }
 
 UltraLightImage ReadFlipper(std::string_view text, std::string_view file_name) {
     const FlipperFile file = SplitFlipper(text, file_name);
     const FlipperField *filetype = file.Field("Filetype");
     if (filetype == nullptr || filetype->value != "Flipper NFC device")
-        file.Fail(1, "not a Flipper NFC file ('Filetype: Flipper NFC device' missing)");
+        file.Fail(1, FileProblem::NotFlipperFile);
     UltraLightImage image = UltraLightImage::Blank(FlipperKind(file));
     if (const auto *total = file.Field("Pages total")) {
-        const int pages = file.Number(*total, "page count");
-        if (!UltraLightKindOfPageCount(pages)) file.Fail(total->line, FitsNoCard(pages));
+        const int pages = file.Number(*total, FileValue::PageCount);
+        if (!UltraLightKindOfPageCount(pages))
+            file.Fail(total->line, FileProblem::PageCountFitsNoCard, {.choices = PageCounts(), .actual = pages});
         if (pages != image.page_count())
-            file.Fail(total->line, std::to_string(pages) + " pages, but an " + std::string(UltraLightKindName(image.kind)) +
-                                       " has " + std::to_string(image.page_count()));
+            file.Fail(total->line, FileProblem::PageCountDiffers,
+                      {.kind = std::string(UltraLightKindName(image.kind)), .actual = pages, .expected = image.page_count()});
     }
     int pages_read = image.page_count();
     if (const auto *read = file.Field("Pages read")) {
-        pages_read = file.Number(*read, "page count");
-        if (pages_read > image.page_count()) file.Fail(read->line, "more pages read than the card has");
+        pages_read = file.Number(*read, FileValue::PageCount);
+        if (pages_read > image.page_count()) file.Fail(read->line, FileProblem::MorePagesRead);
     }
     ReadFlipperIdentity(file, image);
     for (const auto &line : file.pages) {
         if (line.page >= image.page_count())
-            file.Fail(line.line, "page " + std::to_string(line.page) + " beyond a " +
-                                     std::string(UltraLightKindName(image.kind)) + " of " + std::to_string(image.page_count()) + " pages");
+            file.Fail(line.line, FileProblem::BeyondCard, PageBeyondCard(image, line.page));
         PageMask mask = 0;
         const Page page = FlipperPageBytes(file, line, mask);
         if (line.page < pages_read) image.SetPage(line.page, page, mask);
@@ -279,7 +282,7 @@ std::optional<std::vector<std::uint8_t>> HexField(const detail::JsonReader &read
     const std::string where = path + "/" + name;
     const auto bytes = ParseHex(reader.String(object.at(name), where));
     if (!bytes || bytes->empty() || (size != 0 && bytes->size() != size))
-        reader.Fail(where, size != 0 ? "expected " + std::to_string(size * 2) + " hexadecimal digits" : "expected hexadecimal digits");
+        reader.Fail(where, FileProblem::BadHex, {.expected = static_cast<std::int64_t>(size * 2)});
     return bytes;
 }
 
@@ -288,8 +291,8 @@ UltraLightImage ReadJson(std::string_view text, std::string_view file_name) {
     const Json root = reader.Parse(text);
     reader.Object(root, "/");
     if (!root.contains("FileType") || reader.String(root.at("FileType"), "/FileType") != "mfu")
-        reader.Fail("/FileType", "not a dump of the UltraLight family (\"mfu\")");
-    if (!root.contains("blocks")) reader.Fail("/blocks", "missing: no pages in this file");
+        reader.Fail("/FileType", FileProblem::NotThisFamily, {.choices = {"mfu"}, .family = CardFamily::UltraLight});
+    if (!root.contains("blocks")) reader.Fail("/blocks", FileProblem::MissingBlocks, {.unit = FileUnit::Pages});
     const Json &blocks = reader.Object(root.at("blocks"), "/blocks");
     std::vector<std::tuple<int, std::pair<Page, PageMask>, std::string>> parsed;
     int highest = -1;
@@ -298,9 +301,9 @@ UltraLightImage ReadJson(std::string_view text, std::string_view file_name) {
         int page = -1;
         const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), page);
         if (ec != std::errc() || end != name.data() + name.size() || page < 0 || page >= kMaxUltraLightPages)
-            reader.Fail(path, "page number 0 to " + std::to_string(kMaxUltraLightPages - 1) + " expected");
+            reader.Fail(path, FileProblem::NumberOutOfRange, {.expected = kMaxUltraLightPages - 1, .unit = FileUnit::Pages});
         const auto masked = ParseMaskedPage(reader.String(value, path), '-');
-        if (!masked) reader.Fail(path, "expected 8 hexadecimal digits ('-' for unknown)");
+        if (!masked) reader.Fail(path, FileProblem::BadHex, {.expected = 2 * kPageSize, .flag = true});
         parsed.emplace_back(page, *masked, path);
         highest = std::max(highest, page);
     }
@@ -308,16 +311,16 @@ UltraLightImage ReadJson(std::string_view text, std::string_view file_name) {
     if (root.contains("Kind")) {
         const std::string name = reader.String(root.at("Kind"), "/Kind");
         kind = KindOfName(name);
-        if (!kind) reader.Fail("/Kind", "'" + name + "' is not a card of the UltraLight family");
+        if (!kind)
+            reader.Fail("/Kind", FileProblem::NotThisFamily, {.found = name, .family = CardFamily::UltraLight, .kind_field = KindField::Kind});
     } else {
         kind = UltraLightKindOfPageCount(highest + 1);
-        if (!kind) reader.Fail("/blocks", FitsNoCard(highest + 1));
+        if (!kind) reader.Fail("/blocks", FileProblem::PageCountFitsNoCard, {.choices = PageCounts(), .actual = highest + 1});
     }
     UltraLightImage image = UltraLightImage::Blank(*kind);
     for (const auto &[page, masked, path] : parsed) {
         if (page >= image.page_count())
-            reader.Fail(path, "page " + std::to_string(page) + " beyond a " + std::string(UltraLightKindName(image.kind)) +
-                                  " of " + std::to_string(image.page_count()) + " pages");
+            reader.Fail(path, FileProblem::BeyondCard, PageBeyondCard(image, page));
         image.SetPage(page, masked.first, masked.second);
     }
     if (root.contains("Card")) {
@@ -336,11 +339,7 @@ std::string WriteJson(const UltraLightImage &image) {
     root["Created"] = "zelkor";
     root["FileType"] = "mfu";
     root["Kind"] = std::string(UltraLightKindName(image.kind));
-    Json card = Json::object();
-    if (!image.uid.empty()) card["UID"] = ToHex(image.uid);
-    if (image.atqa) card["ATQA"] = ToHex(*image.atqa);
-    if (image.sak) card["SAK"] = ToHex(std::span<const std::uint8_t>(&*image.sak, 1));
-    root["Card"] = card;
+    root["Card"] = detail::CardIdentityJson(image.uid, image.atqa, image.sak);
     if (image.partial) root["Partial"] = true;
     Json blocks = Json::object();
     for (int page = 0; page < image.page_count(); ++page) {
@@ -359,9 +358,8 @@ UltraLightImage ReadBin(std::string_view bytes, std::string_view file_name) {
     const auto kind = bytes.size() % kPageSize == 0 ? UltraLightKindOfPageCount(static_cast<int>(bytes.size() / kPageSize))
                                                     : std::nullopt;
     if (!kind)
-        throw FileError(std::string(file_name), "size " + std::to_string(bytes.size()) + " bytes: " +
-                                                    FitsNoCard(static_cast<int>(bytes.size() / kPageSize)) +
-                                                    " of 4 bytes, nor a MIFARE Classic card");
+        throw FileError(std::string(file_name), FileProblem::UltraLightDumpSize,
+                        {.choices = PageCounts(), .actual = static_cast<std::int64_t>(bytes.size())});
     UltraLightImage image = UltraLightImage::Blank(*kind);
     for (int page = 0; page < image.page_count(); ++page) {
         Page data{};
@@ -428,7 +426,7 @@ UltraLightImage ParseUltraLightDump(std::string_view bytes, DumpFormat format, s
     case DumpFormat::Mct:
     case DumpFormat::Eml: break;
     }
-    throw FileError(std::string(file_name), "a ." + std::string(FormatName(format)) + " file holds MIFARE Classic sectors only");
+    throw FileError(std::string(file_name), FileProblem::ClassicOnlyFormat, {.name = std::string(FormatName(format))});
 }
 
 std::string WriteUltraLightDump(const UltraLightImage &image, DumpFormat format, std::vector<UltraLightFileNote> *notes) {
@@ -456,10 +454,11 @@ std::optional<UltraLightImage> LoadUltraLightDumpIfAny(const std::string &path) 
 
 void SaveUltraLightDump(const std::string &path, const UltraLightImage &image, std::vector<UltraLightFileNote> *notes) {
     const auto format = FormatForPath(path);
-    if (!format) throw FileError(path, "unknown dump format: use .bin, .mfd, .json or .nfc");
+    if (!format) throw FileError(path, FileProblem::UnknownFormat, {.choices = {".bin", ".mfd", ".json", ".nfc"}, .writing = true});
     if (!FormatHoldsUltraLight(*format))
-        throw FileError(path, "a ." + std::string(FormatName(*format)) + " file holds MIFARE Classic sectors only: use .nfc, .json, .bin or .mfd for " +
-                                  std::string(UltraLightKindName(image.kind)));
+        throw FileError(path, FileProblem::ClassicOnlyFormat,
+                        {.name = std::string(FormatName(*format)), .choices = {".nfc", ".json", ".bin", ".mfd"},
+                         .kind = std::string(UltraLightKindName(image.kind)), .writing = true});
     WriteWholeFile(path, WriteUltraLightDump(image, *format, notes));
 }
 

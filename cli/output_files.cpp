@@ -1,44 +1,12 @@
 #include "output_files.h"
 
-#include <system_error>
-
 #include "card/safe_file.h"
+#include "words/file_problem_words.h"
 
 namespace zelkor::cli {
-namespace {
-
-std::string SystemText(int error) {
-    return error == 0 ? std::string() : ": " + std::system_category().message(error);
-}
-
-std::string FaultText(const card::FileAccessError &error) {
-    const std::string reason = SystemText(error.system_error());
-    switch (error.fault()) {
-    case card::FileFault::NotFound: return "no such file";
-    case card::FileFault::NotRegularFile: return "not a regular file (FIFOs, devices and sockets are refused)";
-    case card::FileFault::IsDirectory: return "is a directory";
-    case card::FileFault::TooLarge:
-        return "larger than " + std::to_string(error.limit() / (1024 * 1024)) +
-               " MiB, more than any dump or key file needs";
-    case card::FileFault::CannotRead: return "cannot read" + reason;
-    case card::FileFault::OutOfMemory: return "not enough memory to read it";
-    case card::FileFault::DirectoryMissing: return "its directory does not exist";
-    case card::FileFault::DirectoryNotWritable: return "its directory does not take new files" + reason;
-    case card::FileFault::ReadOnly: return "the file is read-only";
-    case card::FileFault::NameTooLong: return "the file name is too long";
-    case card::FileFault::CannotWrite: return "cannot write" + reason;
-    case card::FileFault::CannotReplace: return "cannot replace it" + reason;
-    }
-    return error.message();
-}
-
-}  // namespace
 
 std::string FileErrorText(const card::FileError &error) {
-    if (const auto *access = dynamic_cast<const card::FileAccessError *>(&error)) {
-        return card::EscapeForMessage(access->file(), card::kMaxEchoedName) + ": " + FaultText(*access);
-    }
-    return error.what();
+    return words::FileErrorText(error, words::LanguageFromEnvironment());
 }
 
 SavedResult SaveCardResult(Program &program, const std::string &output, std::string_view contents, bool complete,

@@ -12,7 +12,7 @@
 
 namespace zelkor::cli {
 
-// The one English wording of every file problem the toolkit reports.
+// Every file problem the toolkit reports, in the language of the locale.
 std::string FileErrorText(const card::FileError &error);
 
 struct SavedResult {

@@ -94,15 +94,15 @@ public:
     }
     void Kept() { path_.clear(); }
 
-    static FileFault CreationFault(int error) {
+    static FileProblem CreationFault(int error) {
         switch (error) {
-        case ENAMETOOLONG: return FileFault::NameTooLong;
+        case ENAMETOOLONG: return FileProblem::NameTooLong;
         case ENOENT:
-        case ENOTDIR: return FileFault::DirectoryMissing;
+        case ENOTDIR: return FileProblem::DirectoryMissing;
         case EACCES:
         case EPERM:
-        case EROFS: return FileFault::DirectoryNotWritable;
-        default: return FileFault::CannotWrite;
+        case EROFS: return FileProblem::DirectoryNotWritable;
+        default: return FileProblem::CannotWrite;
         }
     }
 
@@ -135,16 +135,16 @@ bool MayWrite(const std::string &path, const struct stat &st) {
 
 // Faults of an output that exists already.
 void CheckExistingOutput(const std::string &output_path, const std::string &target, const struct stat &st) {
-    if (S_ISDIR(st.st_mode)) throw FileAccessError(output_path, FileFault::IsDirectory);
-    if (!S_ISREG(st.st_mode)) throw FileAccessError(output_path, FileFault::NotRegularFile);
-    if (!MayWrite(target, st)) throw FileAccessError(output_path, FileFault::ReadOnly);
+    if (S_ISDIR(st.st_mode)) throw FileAccessError(output_path, FileProblem::IsDirectory);
+    if (!S_ISREG(st.st_mode)) throw FileAccessError(output_path, FileProblem::NotRegularFile);
+    if (!MayWrite(target, st)) throw FileAccessError(output_path, FileProblem::ReadOnly);
 }
 
 void WriteAll(const std::string &output_path, int fd, std::string_view contents) {
     while (!contents.empty()) {
         const ssize_t n = ::write(fd, contents.data(), contents.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw FileAccessError(output_path, FileFault::CannotWrite, n < 0 ? errno : ENOSPC);
+        if (n <= 0) throw FileAccessError(output_path, FileProblem::CannotWrite, n < 0 ? errno : ENOSPC);
         contents.remove_prefix(static_cast<std::size_t>(n));
     }
 }
@@ -160,40 +160,40 @@ std::string ReadInputFile(const std::string &path, std::uint64_t limit) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         const int error = errno;
-        throw FileAccessError(path, error == ENOENT ? FileFault::NotFound : FileFault::CannotRead, error);
+        throw FileAccessError(path, error == ENOENT ? FileProblem::NotFound : FileProblem::CannotRead, error);
     }
-    if (S_ISDIR(st.st_mode)) throw FileAccessError(path, FileFault::IsDirectory);
-    if (!S_ISREG(st.st_mode)) throw FileAccessError(path, FileFault::NotRegularFile);
+    if (S_ISDIR(st.st_mode)) throw FileAccessError(path, FileProblem::IsDirectory);
+    if (!S_ISREG(st.st_mode)) throw FileAccessError(path, FileProblem::NotRegularFile);
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) throw FileAccessError(path, FileFault::CannotRead, errno);
+    if (fd.get() < 0) throw FileAccessError(path, FileProblem::CannotRead, errno);
     // What was opened may not be what was looked at.
-    if (::fstat(fd.get(), &st) != 0) throw FileAccessError(path, FileFault::CannotRead, errno);
-    if (!S_ISREG(st.st_mode)) throw FileAccessError(path, FileFault::NotRegularFile);
-    if (static_cast<std::uint64_t>(st.st_size) > limit) throw FileAccessError(path, FileFault::TooLarge, 0, limit);
+    if (::fstat(fd.get(), &st) != 0) throw FileAccessError(path, FileProblem::CannotRead, errno);
+    if (!S_ISREG(st.st_mode)) throw FileAccessError(path, FileProblem::NotRegularFile);
+    if (static_cast<std::uint64_t>(st.st_size) > limit) throw FileAccessError(path, FileProblem::TooLarge, 0, limit);
     std::string contents;
     try {
         contents.resize(static_cast<std::size_t>(st.st_size));
     } catch (const std::bad_alloc &) {
-        throw FileAccessError(path, FileFault::OutOfMemory);
+        throw FileAccessError(path, FileProblem::OutOfMemory);
     }
     std::size_t used = 0;
     for (;;) {
         if (used == contents.size()) {
             // The file grew since fstat: read on, within the limit.
-            if (used > limit) throw FileAccessError(path, FileFault::TooLarge, 0, limit);
+            if (used > limit) throw FileAccessError(path, FileProblem::TooLarge, 0, limit);
             try {
                 contents.resize(std::min<std::size_t>(used + 65536, static_cast<std::size_t>(limit) + 1));
             } catch (const std::bad_alloc &) {
-                throw FileAccessError(path, FileFault::OutOfMemory);
+                throw FileAccessError(path, FileProblem::OutOfMemory);
             }
         }
         const ssize_t n = ::read(fd.get(), contents.data() + used, contents.size() - used);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw FileAccessError(path, FileFault::CannotRead, errno);
+        if (n < 0) throw FileAccessError(path, FileProblem::CannotRead, errno);
         if (n == 0) break;
         used += static_cast<std::size_t>(n);
     }
-    if (used > limit) throw FileAccessError(path, FileFault::TooLarge, 0, limit);
+    if (used > limit) throw FileAccessError(path, FileProblem::TooLarge, 0, limit);
     contents.resize(used);
     return contents;
 }
@@ -207,18 +207,18 @@ void CheckOutputFile(const std::string &path) {
     const std::string target = ResolveLinks(path);
     const SplitPath parts = Split(target);
     if (parts.name.empty() || parts.name == "." || parts.name == "..")
-        throw FileAccessError(path, FileFault::IsDirectory);
+        throw FileAccessError(path, FileProblem::IsDirectory);
     struct stat dir {};
     if (::stat(parts.directory.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))
-        throw FileAccessError(path, FileFault::DirectoryMissing);
+        throw FileAccessError(path, FileProblem::DirectoryMissing);
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) CheckExistingOutput(path, target, st);
     long name_max = ::pathconf(parts.directory.c_str(), _PC_NAME_MAX);
     if (name_max <= 0) name_max = NAME_MAX;
     if (parts.name.size() + kTemporaryExtra > static_cast<std::size_t>(name_max))
-        throw FileAccessError(path, FileFault::NameTooLong);
+        throw FileAccessError(path, FileProblem::NameTooLong);
     if (::access(parts.directory.c_str(), W_OK | X_OK) != 0)
-        throw FileAccessError(path, FileFault::DirectoryNotWritable, errno);
+        throw FileAccessError(path, FileProblem::DirectoryNotWritable, errno);
     // The real thing, once: what the checks above cannot foresee (a
     // read-only mount seen by root, a full inode table) shows here.
     TemporaryFile probe(path, parts);
@@ -239,10 +239,10 @@ void ReplaceFileContents(const std::string &path, std::string_view contents) {
         ::fchmod(temporary.fd(), 0666 & ~CurrentUmask());
     }
     WriteAll(path, temporary.fd(), contents);
-    if (::fsync(temporary.fd()) != 0) throw FileAccessError(path, FileFault::CannotWrite, errno);
-    if (!temporary.Close()) throw FileAccessError(path, FileFault::CannotWrite, errno);
+    if (::fsync(temporary.fd()) != 0) throw FileAccessError(path, FileProblem::CannotWrite, errno);
+    if (!temporary.Close()) throw FileAccessError(path, FileProblem::CannotWrite, errno);
     if (::rename(temporary.path().c_str(), target.c_str()) != 0)
-        throw FileAccessError(path, FileFault::CannotReplace, errno);
+        throw FileAccessError(path, FileProblem::CannotReplace, errno);
     temporary.Kept();
     SyncDirectory(parts.directory);
 }
@@ -259,10 +259,10 @@ std::string SaveFallbackFile(const std::string &path, std::string_view contents)
     if (name.size() > 100) name.resize(100);
     std::string fallback = directory + "/zelkor-" + name + "-XXXXXX" + extension;
     Descriptor fd(::mkostemps(fallback.data(), static_cast<int>(extension.size()), O_CLOEXEC));
-    if (fd.get() < 0) throw FileAccessError(fallback, FileFault::CannotWrite, errno);
+    if (fd.get() < 0) throw FileAccessError(fallback, FileProblem::CannotWrite, errno);
     try {
         WriteAll(fallback, fd.get(), contents);  // mkostemps made it 0600: keys stay private
-        if (::fsync(fd.get()) != 0 || !fd.Close()) throw FileAccessError(fallback, FileFault::CannotWrite, errno);
+        if (::fsync(fd.get()) != 0 || !fd.Close()) throw FileAccessError(fallback, FileProblem::CannotWrite, errno);
     } catch (...) {
         ::unlink(fallback.c_str());
         throw;

@@ -55,14 +55,14 @@ fs::path DirectoryOf(const fs::path &path) {
     return path.has_parent_path() ? path.parent_path() : fs::path(".");
 }
 
-FileFault CreationFault(DWORD error) {
+FileProblem CreationFault(DWORD error) {
     switch (error) {
-    case ERROR_FILENAME_EXCED_RANGE: return FileFault::NameTooLong;
+    case ERROR_FILENAME_EXCED_RANGE: return FileProblem::NameTooLong;
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_FILE_NOT_FOUND: return FileFault::DirectoryMissing;
+    case ERROR_FILE_NOT_FOUND: return FileProblem::DirectoryMissing;
     case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT: return FileFault::DirectoryNotWritable;
-    default: return FileFault::CannotWrite;
+    case ERROR_WRITE_PROTECT: return FileProblem::DirectoryNotWritable;
+    default: return FileProblem::CannotWrite;
     }
 }
 
@@ -111,9 +111,9 @@ private:
 DWORD CheckExistingOutput(const std::string &output_path, const fs::path &target) {
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return attributes;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) throw FileAccessError(output_path, FileFault::IsDirectory);
-    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) throw FileAccessError(output_path, FileFault::NotRegularFile);
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) throw FileAccessError(output_path, FileFault::ReadOnly);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) throw FileAccessError(output_path, FileProblem::IsDirectory);
+    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) throw FileAccessError(output_path, FileProblem::NotRegularFile);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) throw FileAccessError(output_path, FileProblem::ReadOnly);
     return attributes;
 }
 
@@ -122,7 +122,7 @@ void WriteAll(const std::string &output_path, HANDLE handle, std::string_view co
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(contents.size(), 1u << 20));
         DWORD written = 0;
         if (::WriteFile(handle, contents.data(), chunk, &written, nullptr) == 0 || written == 0)
-            throw FileAccessError(output_path, FileFault::CannotWrite, static_cast<int>(::GetLastError()));
+            throw FileAccessError(output_path, FileProblem::CannotWrite, static_cast<int>(::GetLastError()));
         contents.remove_prefix(written);
     }
 }
@@ -135,22 +135,22 @@ std::string ReadInputFile(const std::string &path, std::uint64_t limit) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        throw FileAccessError(path, missing ? FileFault::NotFound : FileFault::CannotRead, static_cast<int>(error));
+        throw FileAccessError(path, missing ? FileProblem::NotFound : FileProblem::CannotRead, static_cast<int>(error));
     }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) throw FileAccessError(path, FileFault::IsDirectory);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) throw FileAccessError(path, FileProblem::IsDirectory);
     Handle handle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle.valid()) throw FileAccessError(path, FileFault::CannotRead, static_cast<int>(::GetLastError()));
-    if (::GetFileType(handle.get()) != FILE_TYPE_DISK) throw FileAccessError(path, FileFault::NotRegularFile);
+    if (!handle.valid()) throw FileAccessError(path, FileProblem::CannotRead, static_cast<int>(::GetLastError()));
+    if (::GetFileType(handle.get()) != FILE_TYPE_DISK) throw FileAccessError(path, FileProblem::NotRegularFile);
     LARGE_INTEGER size{};
     if (::GetFileSizeEx(handle.get(), &size) == 0)
-        throw FileAccessError(path, FileFault::CannotRead, static_cast<int>(::GetLastError()));
-    if (static_cast<std::uint64_t>(size.QuadPart) > limit) throw FileAccessError(path, FileFault::TooLarge, 0, limit);
+        throw FileAccessError(path, FileProblem::CannotRead, static_cast<int>(::GetLastError()));
+    if (static_cast<std::uint64_t>(size.QuadPart) > limit) throw FileAccessError(path, FileProblem::TooLarge, 0, limit);
     std::string contents;
     try {
         contents.resize(static_cast<std::size_t>(limit) + 1);
     } catch (const std::bad_alloc &) {
-        throw FileAccessError(path, FileFault::OutOfMemory);
+        throw FileAccessError(path, FileProblem::OutOfMemory);
     }
     std::size_t used = 0;
     for (;;) {
@@ -158,11 +158,11 @@ std::string ReadInputFile(const std::string &path, std::uint64_t limit) {
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(contents.size() - used, 1u << 20));
         if (want == 0) break;
         if (::ReadFile(handle.get(), contents.data() + used, want, &got, nullptr) == 0)
-            throw FileAccessError(path, FileFault::CannotRead, static_cast<int>(::GetLastError()));
+            throw FileAccessError(path, FileProblem::CannotRead, static_cast<int>(::GetLastError()));
         if (got == 0) break;
         used += got;
     }
-    if (used > limit) throw FileAccessError(path, FileFault::TooLarge, 0, limit);
+    if (used > limit) throw FileAccessError(path, FileProblem::TooLarge, 0, limit);
     contents.resize(used);
     contents.shrink_to_fit();
     return contents;
@@ -175,12 +175,12 @@ bool OutputExists(const std::string &path) {
 void CheckOutputFile(const std::string &path) {
     const fs::path target = ResolveLinks(fs::path(path));
     const std::wstring name = target.filename().wstring();
-    if (name.empty() || name == L"." || name == L"..") throw FileAccessError(path, FileFault::IsDirectory);
+    if (name.empty() || name == L"." || name == L"..") throw FileAccessError(path, FileProblem::IsDirectory);
     const DWORD directory = ::GetFileAttributesW(DirectoryOf(target).c_str());
     if (directory == INVALID_FILE_ATTRIBUTES || (directory & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        throw FileAccessError(path, FileFault::DirectoryMissing);
+        throw FileAccessError(path, FileProblem::DirectoryMissing);
     CheckExistingOutput(path, target);
-    if (name.size() + kTemporaryExtra > kNameMax) throw FileAccessError(path, FileFault::NameTooLong);
+    if (name.size() + kTemporaryExtra > kNameMax) throw FileAccessError(path, FileProblem::NameTooLong);
     TemporaryFile probe(path, target, FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -195,9 +195,9 @@ void ReplaceFileContents(const std::string &path, std::string_view contents) {
     TemporaryFile temporary(path, target, attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
     WriteAll(path, temporary.handle(), contents);
     if (::FlushFileBuffers(temporary.handle()) == 0 || !temporary.Close())
-        throw FileAccessError(path, FileFault::CannotWrite, static_cast<int>(::GetLastError()));
+        throw FileAccessError(path, FileProblem::CannotWrite, static_cast<int>(::GetLastError()));
     if (::MoveFileExW(temporary.path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0)
-        throw FileAccessError(path, FileFault::CannotReplace, static_cast<int>(::GetLastError()));
+        throw FileAccessError(path, FileProblem::CannotReplace, static_cast<int>(::GetLastError()));
     temporary.Kept();
 }
 
@@ -212,7 +212,7 @@ std::string SaveFallbackFile(const std::string &path, std::string_view contents)
     TemporaryFile file(path, target, FILE_ATTRIBUTE_NORMAL);
     WriteAll(path, file.handle(), contents);
     if (::FlushFileBuffers(file.handle()) == 0 || !file.Close())
-        throw FileAccessError(path, FileFault::CannotWrite, static_cast<int>(::GetLastError()));
+        throw FileAccessError(path, FileProblem::CannotWrite, static_cast<int>(::GetLastError()));
     const std::string saved = file.path().string();
     file.Kept();
     return saved;

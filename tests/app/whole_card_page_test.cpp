@@ -554,9 +554,9 @@ void WholeCardPageTest::refusalsBeforeAnyCardWork() {
         const char *button;
         const char *file;
         const char *expected;
-    } files[] = {{"添加字典", "bad.dic", "bad.dic:2"},
+    } files[] = {{"添加字典", "bad.dic", "bad.dic 第 2 行：应为 12 位十六进制数字的密钥，实际是 'not a key'"},
                  {"打开文件", "dump.txt", "不支持的文件类型"},
-                 {"打开文件", "short.bin", "short.bin"},
+                 {"打开文件", "short.bin", "short.bin：大小为 100 字节"},
                  {"比较文件", "missing.mct", "无法打开文件"}};
     const int dictionaries = Dictionaries()->count();
     for (const auto &file : files) {

@@ -168,6 +168,7 @@ TEST(MalformedFiles, RefusedWithTheLineOrJsonPathOfTheFault) {
         {"past.json", zc::DumpFormat::Json, R"({"Card": {"SAK": "09"}, "blocks": {"0": ")" + kTrailer + R"(", "20": ")" + kTrailer + R"("}})",
          "past.json: at /blocks/20: block 20 beyond a Mini card"},
         {"odd.bin", zc::DumpFormat::Bin, std::string(321, '\0'), "odd.bin: size 321 bytes"},
+        {"empty.eml", zc::DumpFormat::Eml, "\n", "empty.eml: 0 blocks"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -76,17 +76,17 @@ TEST_F(SafeFileTest, UnusableOutputsAreRefusedBeforeAndAtSavingWithoutChangingAn
         const char *name;
         std::function<void(SafeFileTest &)> setup;
         std::string file;
-        zc::FileFault fault;
+        zc::FileProblem fault;
     } cases[] = {
         {"read-only target", [](SafeFileTest &t) { t.Write("ro.mct", "keep", 0444); }, "ro.mct",
-         zc::FileFault::ReadOnly},
+         zc::FileProblem::ReadOnly},
         {"directory", [](SafeFileTest &t) { fs::create_directory(t.Path("dir.mct")); }, "dir.mct",
-         zc::FileFault::IsDirectory},
-        {"missing directory", [](SafeFileTest &) {}, "missing/card.mct", zc::FileFault::DirectoryMissing},
+         zc::FileProblem::IsDirectory},
+        {"missing directory", [](SafeFileTest &) {}, "missing/card.mct", zc::FileProblem::DirectoryMissing},
         {"name too long with the temporary suffix", [](SafeFileTest &) {}, std::string(250, 'n') + ".mct",
-         zc::FileFault::NameTooLong},
+         zc::FileProblem::NameTooLong},
         {"FIFO", [](SafeFileTest &t) { ::mkfifo(t.Path("fifo.mct").c_str(), 0600); }, "fifo.mct",
-         zc::FileFault::NotRegularFile},
+         zc::FileProblem::NotRegularFile},
     };
     for (const auto &c : cases) {
         c.setup(*this);
@@ -118,13 +118,13 @@ TEST_F(SafeFileTest, InputsAreRegularFilesOfBoundedSizeAndAFifoNeverBlocks) {
     fs::create_directory(Path("dir"));
     const struct {
         std::string path;
-        zc::FileFault fault;
+        zc::FileProblem fault;
     } cases[] = {
-        {Path("missing.dic"), zc::FileFault::NotFound},
-        {Path("dir"), zc::FileFault::IsDirectory},
-        {Path("fifo.dic"), zc::FileFault::NotRegularFile},
-        {"/dev/zero", zc::FileFault::NotRegularFile},
-        {Path("big.dic"), zc::FileFault::TooLarge},
+        {Path("missing.dic"), zc::FileProblem::NotFound},
+        {Path("dir"), zc::FileProblem::IsDirectory},
+        {Path("fifo.dic"), zc::FileProblem::NotRegularFile},
+        {"/dev/zero", zc::FileProblem::NotRegularFile},
+        {Path("big.dic"), zc::FileProblem::TooLarge},
     };
     for (const auto &c : cases) {
         // Under an outside time limit: a read that waits would fail here, not hang.

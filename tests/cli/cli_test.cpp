@@ -290,6 +290,11 @@ TEST_F(CliTest, MalformedFilesAreNamedWithTheirLineAndNothingIsSent) {
         EXPECT_EQ(run.status, 2) << c.where << "\n" << run.err;
         EXPECT_THAT(run.err, HasSubstr(c.where));
     }
+    runner_.SetEnvironment({"ZELKOR_PORT_DIR=" + dir_, "LC_ALL=zh_CN.UTF-8"});
+    const RunResult chinese = Zelkor({"restore", "-p", kPortText, "-i", Path("bad.mct")});
+    EXPECT_EQ(chinese.status, 2) << chinese.err;
+    EXPECT_THAT(chinese.err, HasSubstr("文件 " + Path("bad.mct") + " 第 2 行：应为 32 位十六进制数字或 '-'，实际是 '" +
+                                       std::string(31, '0') + "'"));
     EXPECT_EQ(sim_.FrameCount(), 0u);
     EXPECT_FALSE(std::filesystem::exists(Path("out.mct")));
 }
