@@ -1,7 +1,6 @@
 #include "card/access_conditions.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 
 #include "card/hex.h"
@@ -45,24 +44,6 @@ Access WithoutKeyB(Access access) {
     if (access == AB) return A;
     if (access == B) return N;
     return access;
-}
-
-std::string Row(const std::string &label, Condition condition, std::initializer_list<Access> rights) {
-    char head[32];
-    std::snprintf(head, sizeof head, "  %-12s %s ", label.c_str(), ConditionBits(condition).c_str());
-    std::string line = head;
-    for (Access access : rights) {
-        char cell[16];
-        std::snprintf(cell, sizeof cell, " %-9s", std::string(AccessName(access)).c_str());
-        line += cell;
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    return line + "\n";
-}
-
-std::string BlockLabel(int position, bool sixteen) {
-    if (!sixteen) return "block " + std::to_string(position);
-    return "blocks " + std::to_string(position * 5) + "-" + std::to_string(position * 5 + 4);
 }
 
 }  // namespace
@@ -145,42 +126,6 @@ std::string ConditionBits(Condition condition) {
     std::string bits = "000";
     for (int i = 0; i < 3; ++i) bits[static_cast<std::size_t>(i)] = (condition >> (2 - i) & 1) != 0 ? '1' : '0';
     return bits;
-}
-
-std::string DescribeAccess(const DecodedAccess &access, bool sixteen_block_sector) {
-    std::string out;
-    const std::array<std::uint8_t, 3> plain = EncodeAccessBytes(access.conditions);
-    if (access.transport) {
-        out += "Transport configuration (FF0780): factory setting, key A may do everything.\n";
-    } else if (access.consistent()) {
-        out += "Consistent access bytes " + ToHex(plain) + ".\n";
-    } else {
-        std::string positions;
-        for (int p = 0; p < 4; ++p) {
-            if (access.position_consistent[static_cast<std::size_t>(p)]) continue;
-            positions += (positions.empty() ? "" : ", ") + (p == 3 ? std::string("trailer") : BlockLabel(p, sixteen_block_sector));
-        }
-        out += "INCONSISTENT access bytes: the inverted copies do not match (" + positions +
-               "). A card blocks such a sector; the rows below read the plain bits only.\n";
-    }
-    if (access.user_byte) {
-        char user[48];
-        std::snprintf(user, sizeof user, "User byte (GPB): %02X\n", *access.user_byte);
-        out += user;
-    }
-    const Condition trailer = access.conditions[3];
-    out += "  position     C1C2C3  read      write     increment decrement/transfer/restore\n";
-    for (int p = 0; p < 3; ++p) {
-        const Condition c = access.conditions[static_cast<std::size_t>(p)];
-        const DataRights r = DataRightsOf(c, trailer);
-        out += Row(BlockLabel(p, sixteen_block_sector), c, {r.read, r.write, r.increment, r.decrement_transfer_restore});
-    }
-    const TrailerRights t = TrailerRightsOf(trailer);
-    out += "  position     C1C2C3  key A wr  bits rd   bits wr   key B rd  key B wr\n";
-    out += Row("trailer", trailer, {t.key_a_write, t.access_bits_read, t.access_bits_write, t.key_b_read, t.key_b_write});
-    if (KeyBReadable(trailer)) out += "Key B is readable with key A: it is data, not a key, and opens nothing.\n";
-    if (!AccessBitsWritableAgain(trailer)) out += "The access bits can never be changed again.\n";
-    return out;
 }
 
 }  // namespace zelkor::card

@@ -78,8 +78,4 @@ bool AccessBitsWritableAgain(Condition trailer_condition);
 // "C1C2C3" as three digits, for example "001".
 std::string ConditionBits(Condition condition);
 
-// A table in words, one row per position (with block numbers of a 4- or
-// 16-block sector), naming an inconsistent value and the transport value.
-std::string DescribeAccess(const DecodedAccess &access, bool sixteen_block_sector = false);
-
 }  // namespace zelkor::card

@@ -1,6 +1,5 @@
 #include "card/value_block.h"
 
-#include <cstdio>
 
 namespace zelkor::card {
 
@@ -33,15 +32,6 @@ Block EncodeValueBlock(std::int32_t value, std::uint8_t address) {
     b[14] = address;
     b[15] = static_cast<std::uint8_t>(~address);
     return b;
-}
-
-std::string DescribeValueBlock(const ValueBlockInfo &info) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "%s value block\n  value:   %d\n  address: %u (0x%02X)\n  value copies:   %s\n  address copies: %s\n",
-                  info.valid() ? "Valid" : "NOT a valid", info.value, info.address, info.address,
-                  info.value_copies_match ? "match" : "do not match", info.address_copies_match ? "match" : "do not match");
-    return text;
 }
 
 }  // namespace zelkor::card

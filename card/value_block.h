@@ -20,7 +20,5 @@ struct ValueBlockInfo {
 
 ValueBlockInfo DecodeValueBlock(const Block &block);
 Block EncodeValueBlock(std::int32_t value, std::uint8_t address);
-// A few lines in words: value, address, which copies match.
-std::string DescribeValueBlock(const ValueBlockInfo &info);
 
 }  // namespace zelkor::card

@@ -1,5 +1,5 @@
-// The results of `zelkor acl` and `zelkor value` in the user's language. The
-// toolkit words them in English; the Chinese table is laid out here.
+// The results of `zelkor acl` and `zelkor value` in the user's language:
+// the toolkit decodes, these lay the tables out.
 #pragma once
 
 #include <string>

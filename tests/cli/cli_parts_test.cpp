@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "card/hex.h"
+#include "cli/decode_text.h"
+
 #include "capture/gbk_decoder.h"
 #include "progress_display.h"
 #include "reader_access.h"
@@ -84,3 +87,28 @@ TEST(PortArgument, NumbersAndDevicePaths) {
 }
 
 }  // namespace
+
+TEST(DecodeTables, NameTransportInconsistentAndFrozenValuesInBothLanguages) {
+    using zelkor::cli::AccessText;
+    using zelkor::words::Language;
+    namespace zc = zelkor::card;
+    const auto decode = [](const char *hex) {
+        return zc::DecodeAccessBytes(*zc::ParseHex(hex));
+    };
+    const std::string transport = AccessText(decode("FF078069"), false, Language::English);
+    EXPECT_NE(transport.find("Transport configuration (FF0780)"), std::string::npos);
+    EXPECT_NE(transport.find("User byte (GPB): 69"), std::string::npos);
+    EXPECT_NE(transport.find("block 0"), std::string::npos);
+    const std::string bad = AccessText(decode("FF0700"), true, Language::English);
+    EXPECT_NE(bad.find("INCONSISTENT"), std::string::npos);
+    EXPECT_NE(bad.find("(trailer)"), std::string::npos);
+    EXPECT_EQ(bad.find("Consistent"), std::string::npos);
+    const auto frozen = zc::DecodeAccessBytes(zc::EncodeAccessBytes({4, 4, 4, 6}));
+    const std::string big = AccessText(frozen, true, Language::English);
+    EXPECT_NE(big.find("blocks 5-9"), std::string::npos);
+    EXPECT_NE(big.find("The access bits can never"), std::string::npos) << big;
+    EXPECT_NE(AccessText(frozen, true, Language::Chinese).find("控制字再也不能修改"), std::string::npos);
+    const zc::ValueBlockInfo broken = zc::DecodeValueBlock(zc::Block{});
+    EXPECT_NE(zelkor::cli::ValueBlockText(broken, Language::English).find("NOT a valid"), std::string::npos);
+    EXPECT_NE(zelkor::cli::ValueBlockText(broken, Language::Chinese).find("不是有效的数值块"), std::string::npos);
+}
