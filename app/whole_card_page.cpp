@@ -609,6 +609,12 @@ void CWholeCardPage::OnSaveFile() {
     if (!ChooseTargetForIncomplete(&target, m_image->KnownBlockCount(), m_image->block_count(), m_image->partial,
                                    QStringLiteral("块")))
         return;
+    try {
+        card::RequireFormatHolds(target.toStdString(), *m_image, *format);
+    } catch (const card::FileError &error) {
+        ShowError(this, FileErrorText(error), QStringLiteral("保存文件"));
+        return;
+    }
     std::vector<card::FileWarning> warnings;
     const std::string contents = card::WriteDump(*m_image, *format, &warnings);
     if (!WriteSavedFile(target, contents)) return;

@@ -145,8 +145,16 @@ DumpFormat DumpFormatOfFile(const std::string &path) {
     return FormatOfFile(path, ReadWholeFile(path));
 }
 
+void RequireFormatHolds(const std::string &path, const CardImage &image, DumpFormat format) {
+    const bool uid_known = !image.uid.empty() || image.BlockKnown(kManufacturerBlock);
+    if (format == DumpFormat::Flipper && !uid_known) {
+        throw FileError(path, FileProblem::UidNeeded, {.name = std::string(FormatName(format)), .writing = true});
+    }
+}
+
 void SaveDump(const std::string &path, const CardImage &image, std::vector<FileWarning> *warnings) {
     const DumpFormat format = RequireFormat(path);
+    RequireFormatHolds(path, image, format);
     WriteWholeFile(path, WriteDump(image, format, warnings));
 }
 

@@ -84,6 +84,9 @@ std::string WriteDump(const CardImage &image, DumpFormat format, std::vector<Fil
 CardImage LoadDump(const std::string &path);
 DumpFormat DumpFormatOfFile(const std::string &path);
 void SaveDump(const std::string &path, const CardImage &image, std::vector<FileWarning> *warnings);
+// FileError naming `path` when `format` cannot hold `image` at all: a .nfc
+// file needs the UID (or a known block 0). Checked before anything is written.
+void RequireFormatHolds(const std::string &path, const CardImage &image, DumpFormat format);
 
 // Whole file contents, through card/safe_file.h (bounded regular inputs,
 // outputs replaced in one step); FileError when it cannot be read or written.

@@ -94,6 +94,7 @@ std::string FileProblemEnglish(FileProblem problem, const FileProblemArgs &args)
     case FileProblem::ClassicOnlyFormat:
         return "a ." + args.name + " file holds MIFARE Classic sectors only" +
                (args.writing ? ": use " + Choices(args.choices) + " for " + args.kind : std::string());
+    case FileProblem::UidNeeded: return "a ." + args.name + " file must hold the card's UID, which the dump does not know";
     case FileProblem::RawDumpSize: return "size " + Number(args.actual) + " bytes: a raw dump has 320 (Mini), 1024 (1K) or 4096 (4K) bytes";
     case FileProblem::KeyFileSize:
         return "size " + Number(args.actual) + " bytes: a key file (.bin) has 60, 192 or 480 bytes (Mini, 1K, 4K)" +

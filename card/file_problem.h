@@ -32,6 +32,7 @@ enum class FileProblem {
     // What the file is (the whole file).
     UnknownFormat,         // choices: the extensions taken; writing
     ClassicOnlyFormat,     // name: the extension; when writing, choices and kind: the card to save
+    UidNeeded,             // name: the extension of a format that must hold the UID; writing
     RawDumpSize,           // actual: bytes
     KeyFileSize,           // actual: bytes; flag: a dump has this size
     UltraLightDumpSize,    // actual: bytes; choices: the page counts of the family

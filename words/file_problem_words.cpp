@@ -95,6 +95,7 @@ std::string Chinese(FileProblem problem, const FileProblemArgs &args) {
     case FileProblem::ClassicOnlyFormat:
         return "." + args.name + " 文件只能保存 MIFARE Classic 扇区" +
                (args.writing ? "：请用 " + Choices(args.choices) + " 保存 " + args.kind : std::string());
+    case FileProblem::UidNeeded: return "." + args.name + " 文件必须有卡号，而这份数据的卡号未知";
     case FileProblem::RawDumpSize: return "大小为 " + N(args.actual) + " 字节：二进制转储应为 320（Mini）、1024（1K）或 4096（4K）字节";
     case FileProblem::KeyFileSize:
         return "大小为 " + N(args.actual) + " 字节：密钥文件（.bin）应为 60、192 或 480 字节（Mini、1K、4K）" +
@@ -194,6 +195,7 @@ std::string_view FileProblemName(FileProblem problem) {
     case FileProblem::CannotReplace: return "cannot_replace";
     case FileProblem::UnknownFormat: return "unknown_format";
     case FileProblem::ClassicOnlyFormat: return "classic_only_format";
+    case FileProblem::UidNeeded: return "uid_needed";
     case FileProblem::RawDumpSize: return "raw_dump_size";
     case FileProblem::KeyFileSize: return "key_file_size";
     case FileProblem::UltraLightDumpSize: return "ultralight_dump_size";

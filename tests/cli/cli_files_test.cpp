@@ -180,7 +180,7 @@ TEST_F(CliFilesTest, TraceFileIsRefusedForTheCommandsOwnFilesAndUntouchedByUsage
     EXPECT_FALSE(fs::exists(Path("t2.txt")));
 }
 
-TEST_F(CliFilesTest, UnknownBytesBecomeZerosOnlyWhenAskedFor) {
+TEST_F(CliFilesTest, UnknownBytesBecomeZerosOnlyWhenAskedForAndNfcNeedsTheUid) {
     EXPECT_EQ(Zelkor({"dump", "-p", kPortText, "--no-builtin", "-k", Path("wrong.dic"), "-o", Path("p.mct")}).status,
               1);
     for (const char *raw : {"p.bin", "p.mfd"}) {
@@ -192,6 +192,11 @@ TEST_F(CliFilesTest, UnknownBytesBecomeZerosOnlyWhenAskedFor) {
     const RunResult filled = Zelkor({"convert", "--fill-unknown", "zeros", Path("p.mct"), Path("p.bin")});
     EXPECT_NE(filled.status, 2) << filled.err;
     EXPECT_EQ(fs::file_size(Path("p.bin")), 1024u);
+    // Without block 0 the UID is unknown, and a .nfc file cannot be read back without one.
+    const RunResult no_uid = Zelkor({"convert", Path("p.mct"), Path("p.nfc")});
+    EXPECT_EQ(no_uid.status, 2) << no_uid.err;
+    EXPECT_THAT(no_uid.err, HasSubstr("must hold the card's UID"));
+    EXPECT_FALSE(fs::exists(Path("p.nfc")));
 }
 
 // A disk that fills up after the card was read: the dump is kept elsewhere

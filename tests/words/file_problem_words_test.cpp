@@ -46,6 +46,7 @@ std::vector<Sample> Samples() {
         {P::ClassicOnlyFormat, {.name = "mct"}, {".mct"}},
         {P::ClassicOnlyFormat, {.name = "eml", .choices = {".nfc", ".json"}, .kind = "NTAG215", .writing = true},
          {".eml", ".nfc", ".json", "NTAG215"}},
+        {P::UidNeeded, {.name = "nfc", .writing = true}, {".nfc"}},
         {P::RawDumpSize, {.actual = 1000}, {"1000"}},
         {P::KeyFileSize, {.actual = 1024, .flag = true}, {"1024"}},
         {P::UltraLightDumpSize, {.choices = sizes, .actual = 100}, {"100", "25", "135"}},
