@@ -1,4 +1,4 @@
-#include "about_dlg.h"
+#include "app/about_dlg.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

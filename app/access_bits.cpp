@@ -1,4 +1,4 @@
-#include "access_bits.h"
+#include "app/access_bits.h"
 
 #include <span>
 

@@ -1,4 +1,4 @@
-#include "console_capture.h"
+#include "app/console_capture.h"
 
 #include <QSocketNotifier>
 

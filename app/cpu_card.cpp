@@ -1,4 +1,4 @@
-#include "cpu_card.h"
+#include "app/cpu_card.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -7,10 +7,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "hex_text.h"
-#include "message_service.h"
-#include "page_controls.h"
-#include "parvex_state.h"
+#include "app/hex_text.h"
+#include "app/message_service.h"
+#include "app/page_controls.h"
+#include "app/parvex_state.h"
 #include "zelkor.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "create_control.h"
+#include "app/create_control.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -11,11 +11,11 @@
 
 #include <cstring>
 
-#include "access_bits.h"
-#include "hex_text.h"
-#include "message_service.h"
-#include "page_controls.h"
-#include "parvex_state.h"
+#include "app/access_bits.h"
+#include "app/hex_text.h"
+#include "app/message_service.h"
+#include "app/page_controls.h"
+#include "app/parvex_state.h"
 #include "zelkor.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "hex_text.h"
+#include "app/hex_text.h"
 
 #include <climits>
 #include <cstring>
 
-#include "message_service.h"
+#include "app/message_service.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "log_find_bar.h"
+#include "app/log_find_bar.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
 // Parvex: the desktop test program of the zelkor card reader library.
-#include "parvex_app.h"
+#include "app/parvex_app.h"
 
 int main(int argc, char **argv) { return theApp.InitInstance(argc, argv); }

@@ -1,4 +1,4 @@
-#include "message_service.h"
+#include "app/message_service.h"
 
 #include <QFileDialog>
 

@@ -1,4 +1,4 @@
-#include "page_controls.h"
+#include "app/page_controls.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "message_service.h"
-#include "parvex_state.h"
+#include "app/message_service.h"
+#include "app/parvex_state.h"
 
 namespace {
 const char *const kLibraryControlProperty = "callsLibrary";

@@ -1,4 +1,4 @@
-#include "parvex_app.h"
+#include "app/parvex_app.h"
 
 #include <QApplication>
 #include <QDir>
@@ -10,9 +10,9 @@
 
 #include <cstdio>
 
-#include "about_dlg.h"
-#include "console_capture.h"
-#include "parvex_dlg.h"
+#include "app/about_dlg.h"
+#include "app/console_capture.h"
+#include "app/parvex_dlg.h"
 
 CParvexApp theApp;
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "parvex_state.h"
+#include "app/parvex_state.h"
 
 class ConsoleCapture;
 class QByteArray;

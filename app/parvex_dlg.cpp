@@ -1,4 +1,4 @@
-#include "parvex_dlg.h"
+#include "app/parvex_dlg.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -26,16 +26,16 @@
 
 #include <sys/stat.h>
 
-#include "about_dlg.h"
-#include "cpu_card.h"
-#include "hex_text.h"
-#include "log_find_bar.h"
-#include "message_service.h"
-#include "mifare_card.h"
-#include "page_controls.h"
-#include "parvex_state.h"
+#include "app/about_dlg.h"
+#include "app/cpu_card.h"
+#include "app/hex_text.h"
+#include "app/log_find_bar.h"
+#include "app/message_service.h"
+#include "app/mifare_card.h"
+#include "app/page_controls.h"
+#include "app/parvex_state.h"
 #include "ports/port_list.h"
-#include "whole_card_page.h"
+#include "app/whole_card_page.h"
 #include "zelkor.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <sys/types.h>
 
 #include "capture/gbk_decoder.h"
-#include "parvex_state.h"
+#include "app/parvex_state.h"
 
 class CCPUCard;
 class CLogFindBar;

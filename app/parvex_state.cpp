@@ -1,4 +1,4 @@
-#include "parvex_state.h"
+#include "app/parvex_state.h"
 
 void CParvexState::SetPortOpen(bool open) {
     m_bPortOpen = open;

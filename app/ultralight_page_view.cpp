@@ -1,4 +1,4 @@
-#include "ultralight_page_view.h"
+#include "app/ultralight_page_view.h"
 
 #include <QHeaderView>
 

@@ -1,11 +1,11 @@
-#include "whole_card_dump_view.h"
+#include "app/whole_card_dump_view.h"
 
 #include <QPainter>
 #include <QStyledItemDelegate>
 
 #include "app/memory_table.h"
 #include "card/value_block.h"
-#include "whole_card_text.h"
+#include "app/whole_card_text.h"
 
 namespace card = zelkor::card;
 

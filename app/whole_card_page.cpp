@@ -1,4 +1,4 @@
-#include "whole_card_page.h"
+#include "app/whole_card_page.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -24,13 +24,13 @@
 #include "card/reader_card_link.h"
 #include "card/safe_file.h"
 #include "card/ultralight_formats.h"
-#include "message_service.h"
-#include "page_controls.h"
-#include "parvex_state.h"
-#include "ultralight_page_view.h"
-#include "whole_card_dump_view.h"
-#include "whole_card_sector_map.h"
-#include "whole_card_text.h"
+#include "app/message_service.h"
+#include "app/page_controls.h"
+#include "app/parvex_state.h"
+#include "app/ultralight_page_view.h"
+#include "app/whole_card_dump_view.h"
+#include "app/whole_card_sector_map.h"
+#include "app/whole_card_text.h"
 #include "words/file_problem_words.h"
 #include "words/toolkit_words.h"
 

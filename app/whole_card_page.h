@@ -20,7 +20,7 @@
 #include "card/key_search.h"
 #include "card/restore.h"
 #include "card/ultralight_card.h"
-#include "whole_card_worker.h"
+#include "app/whole_card_worker.h"
 
 class CDumpView;
 class CPageView;

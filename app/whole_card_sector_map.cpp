@@ -1,10 +1,10 @@
-#include "whole_card_sector_map.h"
+#include "app/whole_card_sector_map.h"
 
 #include <QGridLayout>
 #include <QStyle>
 #include <QToolButton>
 
-#include "whole_card_text.h"
+#include "app/whole_card_text.h"
 
 namespace {
 

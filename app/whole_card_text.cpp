@@ -1,9 +1,9 @@
-#include "whole_card_text.h"
+#include "app/whole_card_text.h"
 
 #include <utility>
 
 #include "card/hex.h"
-#include "hex_text.h"
+#include "app/hex_text.h"
 
 namespace card = zelkor::card;
 

@@ -8,12 +8,12 @@
 
 #include "card/ultralight_card.h"
 #include "card/ultralight_formats.h"
-#include "message_service.h"
-#include "ultralight_page_view.h"
-#include "whole_card_dump_view.h"
-#include "whole_card_text.h"
-#include "whole_card_page.h"
-#include "whole_card_sector_map.h"
+#include "app/message_service.h"
+#include "app/ultralight_page_view.h"
+#include "app/whole_card_dump_view.h"
+#include "app/whole_card_text.h"
+#include "app/whole_card_page.h"
+#include "app/whole_card_sector_map.h"
 
 namespace card = zelkor::card;
 

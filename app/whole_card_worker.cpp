@@ -1,4 +1,4 @@
-#include "whole_card_worker.h"
+#include "app/whole_card_worker.h"
 
 #include <exception>
 

@@ -23,9 +23,9 @@
 #include "card/card_dump.h"
 #include "card/key_search.h"
 #include "card/reader_card_link.h"
-#include "reader_model.h"
-#include "sample_cards.h"
-#include "simulator.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
+#include "sim/simulator.h"
 #include "zelkor.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include "card/hex.h"
 #include "card/key_files.h"
 #include "card/restore.h"
-#include "card_text.h"
-#include "commands.h"
-#include "reader_access.h"
+#include "cli/card_text.h"
+#include "cli/commands.h"
+#include "cli/reader_access.h"
 #include "cli/toolkit_text.h"
 #include "words/toolkit_words.h"
 

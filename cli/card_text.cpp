@@ -1,4 +1,4 @@
-#include "card_text.h"
+#include "cli/card_text.h"
 
 #include <cstdio>
 

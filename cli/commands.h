@@ -2,7 +2,7 @@
 // order `zelkor --help` lists them.
 #pragma once
 
-#include "program.h"
+#include "cli/program.h"
 
 namespace zelkor::cli {
 

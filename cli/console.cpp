@@ -1,6 +1,6 @@
-#include "console.h"
+#include "cli/console.h"
 
-#include "platform.h"
+#include "cli/platform.h"
 
 namespace zelkor::cli {
 

@@ -6,7 +6,7 @@
 #include "card/hex.h"
 #include "card/value_block.h"
 #include "cli/decode_text.h"
-#include "commands.h"
+#include "cli/commands.h"
 
 namespace zelkor::cli {
 namespace {

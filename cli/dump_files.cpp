@@ -1,9 +1,9 @@
-#include "dump_files.h"
+#include "cli/dump_files.h"
 
 #include "card/card_layout.h"
 #include "card/dump_formats.h"
 #include "card/hex.h"
-#include "platform.h"
+#include "cli/platform.h"
 
 namespace zelkor::cli {
 

@@ -5,11 +5,11 @@
 #include "card/dump_diff.h"
 #include "card/dump_formats.h"
 #include "card/hex.h"
-#include "card_text.h"
+#include "cli/card_text.h"
 #include "cli/card_work_notes.h"
-#include "dump_files.h"
-#include "commands.h"
-#include "ultralight_commands.h"
+#include "cli/dump_files.h"
+#include "cli/commands.h"
+#include "cli/ultralight_commands.h"
 #include "cli/toolkit_text.h"
 
 namespace zelkor::cli {

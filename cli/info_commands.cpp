@@ -3,9 +3,9 @@
 
 #include "card/hex.h"
 #include "cli/info_text.h"
-#include "commands.h"
-#include "reader_access.h"
-#include "ultralight_commands.h"
+#include "cli/commands.h"
+#include "cli/reader_access.h"
+#include "cli/ultralight_commands.h"
 #include "zelkor.h"
 
 namespace zelkor::cli {

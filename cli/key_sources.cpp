@@ -1,4 +1,4 @@
-#include "key_sources.h"
+#include "cli/key_sources.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,8 +7,8 @@
 #include "card/dump_formats.h"
 #include "card/hex.h"
 #include "card/key_files.h"
-#include "platform.h"
-#include "progress_display.h"
+#include "cli/platform.h"
+#include "cli/progress_display.h"
 
 namespace zelkor::cli {
 namespace {

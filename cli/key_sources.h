@@ -8,7 +8,7 @@
 #include "card/card_image.h"
 #include "card/card_link.h"
 #include "card/key_search.h"
-#include "program.h"
+#include "cli/program.h"
 
 namespace zelkor::cli {
 

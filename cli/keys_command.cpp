@@ -7,11 +7,11 @@
 #include "card/hex.h"
 #include "card/card_layout.h"
 #include "card/key_files.h"
-#include "card_text.h"
-#include "commands.h"
-#include "key_sources.h"
-#include "output_files.h"
-#include "reader_access.h"
+#include "cli/card_text.h"
+#include "cli/commands.h"
+#include "cli/key_sources.h"
+#include "cli/output_files.h"
+#include "cli/reader_access.h"
 
 namespace zelkor::cli {
 namespace {

@@ -1,8 +1,8 @@
 // zelkor COMMAND [options]: whole-card work with the reader from the command
 // line. Each command family lives in a file of its own (commands.h).
-#include "commands.h"
-#include "platform.h"
-#include "program.h"
+#include "cli/commands.h"
+#include "cli/platform.h"
+#include "cli/program.h"
 
 int main(int argc, char **argv) {
     // The card operation in progress still finishes and closes the reader

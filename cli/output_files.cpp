@@ -1,4 +1,4 @@
-#include "output_files.h"
+#include "cli/output_files.h"
 
 #include "card/safe_file.h"
 #include "words/file_problem_words.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "card/dump_formats.h"
-#include "program.h"
+#include "cli/program.h"
 
 namespace zelkor::cli {
 

@@ -1,7 +1,7 @@
 // POSIX implementation of the program's system interface: signals through
 // sigwait on a thread of its own, device paths published as symbolic links,
 // and /dev and /sys for the device list.
-#include "platform.h"
+#include "cli/platform.h"
 
 #include <algorithm>
 #include <atomic>

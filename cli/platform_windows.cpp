@@ -2,7 +2,7 @@
 // console control handler, ports as the system's own COM<n> devices (there are
 // no device paths to publish), and the DOS device namespace for the device
 // list.
-#include "platform.h"
+#include "cli/platform.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "commands.h"
-#include "platform.h"
+#include "cli/commands.h"
+#include "cli/platform.h"
 
 namespace zelkor::cli {
 namespace {

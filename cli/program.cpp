@@ -1,4 +1,4 @@
-#include "program.h"
+#include "cli/program.h"
 
 #include <filesystem>
 #include <new>
@@ -7,9 +7,9 @@
 #include "capture/trace_capture.h"
 #include "card/dump_formats.h"
 #include "card/safe_file.h"
-#include "output_files.h"
-#include "platform.h"
-#include "trace_router.h"
+#include "cli/output_files.h"
+#include "cli/platform.h"
+#include "cli/trace_router.h"
 #include "zelkor.h"
 
 namespace zelkor::cli {

@@ -15,7 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/bilingual.h"
-#include "console.h"
+#include "cli/console.h"
 
 namespace zelkor::cli {
 

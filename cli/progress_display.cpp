@@ -1,4 +1,4 @@
-#include "progress_display.h"
+#include "cli/progress_display.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -9,7 +9,7 @@
 
 #include "card/progress.h"
 #include "cli/bilingual.h"
-#include "console.h"
+#include "cli/console.h"
 
 namespace zelkor::cli {
 

@@ -1,4 +1,4 @@
-#include "reader_access.h"
+#include "cli/reader_access.h"
 
 #include <cctype>
 

@@ -9,8 +9,8 @@
 
 #include "card/card_link.h"
 #include "card/reader_card_link.h"
-#include "platform.h"
-#include "program.h"
+#include "cli/platform.h"
+#include "cli/program.h"
 
 namespace zelkor::cli {
 

@@ -1,4 +1,4 @@
-#include "trace_router.h"
+#include "cli/trace_router.h"
 
 #include <cstring>
 

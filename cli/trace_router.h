@@ -11,7 +11,7 @@
 #include "capture/line_splitter.h"
 #include "capture/trace_capture.h"
 #include "cli/bilingual.h"
-#include "console.h"
+#include "cli/console.h"
 
 namespace zelkor::cli {
 

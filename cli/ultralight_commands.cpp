@@ -1,4 +1,4 @@
-#include "ultralight_commands.h"
+#include "cli/ultralight_commands.h"
 
 #include <algorithm>
 
@@ -8,12 +8,12 @@
 #include "card/ultralight_card.h"
 #include "card/ultralight_formats.h"
 #include "card/safe_file.h"
-#include "card_text.h"
+#include "cli/card_text.h"
 #include "cli/card_work_notes.h"
 #include "cli/info_text.h"
-#include "dump_files.h"
-#include "output_files.h"
-#include "progress_display.h"
+#include "cli/dump_files.h"
+#include "cli/output_files.h"
+#include "cli/progress_display.h"
 #include "cli/toolkit_text.h"
 #include "words/plan_text.h"
 

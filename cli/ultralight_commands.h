@@ -7,8 +7,8 @@
 
 #include "card/card_link.h"
 #include "card/ultralight_image.h"
-#include "program.h"
-#include "reader_access.h"
+#include "cli/program.h"
+#include "cli/reader_access.h"
 
 namespace zelkor::cli {
 

@@ -35,7 +35,7 @@ function(zelkor_check_python_version)
   endforeach()
 endfunction()
 
-zelkor_check_version_file(${PROJECT_SOURCE_DIR}/reader/zelkor.h)
+zelkor_check_version_file(${PROJECT_SOURCE_DIR}/reader/include/zelkor.h)
 zelkor_check_python_version()
 
 # zelkor_add_version_info(<target> <description>): the VERSIONINFO resource

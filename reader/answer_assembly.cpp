@@ -1,4 +1,4 @@
-#include "answer_assembly.h"
+#include "reader/answer_assembly.h"
 
 #include <algorithm>
 #include <cstring>

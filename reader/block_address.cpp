@@ -1,4 +1,4 @@
-#include "block_address.h"
+#include "reader/block_address.h"
 
 namespace zelkor {
 

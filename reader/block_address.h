@@ -3,7 +3,7 @@
 // key-type byte and the trailer's access condition. Pure code.
 #pragma once
 
-#include "frame.h"
+#include "reader/frame.h"
 
 namespace zelkor {
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "exchange.h"
-#include "session.h"
+#include "reader/exchange.h"
+#include "reader/session.h"
 
 namespace zelkor {
 

@@ -1,8 +1,8 @@
 // CPU card operating system: activation, deactivation, APDU exchange and
 // external authentication.
-#include "command_support.h"
-#include "protocol_codes.h"
-#include "messages.h"
+#include "reader/command_support.h"
+#include "reader/protocol_codes.h"
+#include "reader/messages.h"
 #include "zelkor.h"
 
 using namespace zelkor;

@@ -1,10 +1,10 @@
 // Card search, wake-up, anticollision, selection and halt.
 #include <cstring>
 
-#include "command_support.h"
-#include "protocol_codes.h"
-#include "messages.h"
-#include "platform/serial_port.h"
+#include "reader/command_support.h"
+#include "reader/protocol_codes.h"
+#include "reader/messages.h"
+#include "reader/platform/serial_port.h"
 #include "zelkor.h"
 
 using namespace zelkor;

@@ -1,12 +1,12 @@
-#include "exchange.h"
+#include "reader/exchange.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
-#include "platform/serial_port.h"
-#include "session.h"
+#include "reader/platform/serial_port.h"
+#include "reader/session.h"
 #include "zelkor.h"
 
 namespace zelkor {

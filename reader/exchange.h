@@ -2,9 +2,9 @@
 // receive thread to hand over the answer.
 #pragma once
 
-#include "frame.h"
-#include "messages.h"
-#include "status.h"
+#include "reader/frame.h"
+#include "reader/messages.h"
+#include "reader/status.h"
 
 namespace zelkor {
 

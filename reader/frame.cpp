@@ -1,4 +1,4 @@
-#include "frame.h"
+#include "reader/frame.h"
 
 namespace zelkor {
 

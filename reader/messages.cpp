@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "reader/messages.h"
 
 #include <cstdio>
 

@@ -2,10 +2,10 @@
 // write that authenticate and access a block in one command.
 #include <cstring>
 
-#include "block_address.h"
-#include "command_support.h"
-#include "protocol_codes.h"
-#include "messages.h"
+#include "reader/block_address.h"
+#include "reader/command_support.h"
+#include "reader/protocol_codes.h"
+#include "reader/messages.h"
 #include "zelkor.h"
 
 using namespace zelkor;

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "command_support.h"
-#include "protocol_codes.h"
-#include "messages.h"
+#include "reader/command_support.h"
+#include "reader/protocol_codes.h"
+#include "reader/messages.h"
 #include "zelkor.h"
 
 using namespace zelkor;

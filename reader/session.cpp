@@ -1,13 +1,13 @@
-#include "session.h"
+#include "reader/session.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 
-#include "exchange.h"
-#include "messages.h"
-#include "platform/port_names.h"
-#include "status.h"
+#include "reader/exchange.h"
+#include "reader/messages.h"
+#include "reader/platform/port_names.h"
+#include "reader/status.h"
 #include "zelkor.h"
 
 namespace zelkor {

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "answer_assembly.h"
-#include "platform/serial_port.h"
+#include "reader/answer_assembly.h"
+#include "reader/platform/serial_port.h"
 
 namespace zelkor {
 

@@ -1,6 +1,6 @@
-#include "status.h"
+#include "reader/status.h"
 
-#include "protocol_codes.h"
+#include "reader/protocol_codes.h"
 
 namespace zelkor {
 

@@ -2,7 +2,7 @@
 // every failure has its message. Pure code.
 #pragma once
 
-#include "messages.h"
+#include "reader/messages.h"
 
 namespace zelkor {
 

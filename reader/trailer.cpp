@@ -2,11 +2,11 @@
 // operations that replace key A or the access bytes.
 #include <cstring>
 
-#include "block_address.h"
-#include "command_support.h"
-#include "protocol_codes.h"
-#include "messages.h"
-#include "platform/serial_port.h"
+#include "reader/block_address.h"
+#include "reader/command_support.h"
+#include "reader/protocol_codes.h"
+#include "reader/messages.h"
+#include "reader/platform/serial_port.h"
 #include "zelkor.h"
 
 using namespace zelkor;

@@ -1,8 +1,8 @@
 // Value-block wallets: set, read, increase and decrease an amount.
-#include "block_address.h"
-#include "command_support.h"
-#include "protocol_codes.h"
-#include "messages.h"
+#include "reader/block_address.h"
+#include "reader/command_support.h"
+#include "reader/protocol_codes.h"
+#include "reader/messages.h"
 #include "zelkor.h"
 
 using namespace zelkor;

@@ -1,4 +1,4 @@
-#include "access_conditions.h"
+#include "sim/access_conditions.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "card.h"
+#include "sim/card.h"
 
 namespace sim {
 

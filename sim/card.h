@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sim_frame.h"
+#include "sim/sim_frame.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "cpu_card.h"
+#include "sim/cpu_card.h"
 
 #include <algorithm>
 

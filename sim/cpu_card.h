@@ -7,7 +7,7 @@
 #include <map>
 #include <random>
 
-#include "card.h"
+#include "sim/card.h"
 
 namespace sim {
 

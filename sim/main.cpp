@@ -20,9 +20,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "reader_model.h"
-#include "sample_cards.h"
-#include "simulator.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
+#include "sim/simulator.h"
 
 namespace {
 

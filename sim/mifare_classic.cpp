@@ -1,4 +1,4 @@
-#include "mifare_classic.h"
+#include "sim/mifare_classic.h"
 
 #include <algorithm>
 #include <limits>

@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "access_conditions.h"
-#include "card.h"
+#include "sim/access_conditions.h"
+#include "sim/card.h"
 
 namespace sim {
 

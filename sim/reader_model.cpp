@@ -1,10 +1,10 @@
-#include "reader_model.h"
+#include "sim/reader_model.h"
 
 #include <cstdio>
 
-#include "cpu_card.h"
-#include "mifare_classic.h"
-#include "ultralight.h"
+#include "sim/cpu_card.h"
+#include "sim/mifare_classic.h"
+#include "sim/ultralight.h"
 
 namespace sim {
 

@@ -37,8 +37,8 @@
 #include <mutex>
 #include <string>
 
-#include "card.h"
-#include "responder.h"
+#include "sim/card.h"
+#include "sim/responder.h"
 
 namespace sim {
 

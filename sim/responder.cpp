@@ -1,4 +1,4 @@
-#include "responder.h"
+#include "sim/responder.h"
 
 namespace sim {
 

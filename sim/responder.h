@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "sim_frame.h"
+#include "sim/sim_frame.h"
 
 namespace sim {
 

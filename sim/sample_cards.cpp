@@ -1,4 +1,4 @@
-#include "sample_cards.h"
+#include "sim/sample_cards.h"
 
 #include <cstring>
 

@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "cpu_card.h"
-#include "mifare_classic.h"
-#include "ultralight.h"
+#include "sim/cpu_card.h"
+#include "sim/mifare_classic.h"
+#include "sim/ultralight.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "sim_frame.h"
+#include "sim/sim_frame.h"
 
 namespace sim {
 

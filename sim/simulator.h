@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "pty.h"
-#include "responder.h"
+#include "sim/pty.h"
+#include "sim/responder.h"
 
 namespace sim {
 

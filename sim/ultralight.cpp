@@ -1,4 +1,4 @@
-#include "ultralight.h"
+#include "sim/ultralight.h"
 
 namespace sim {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "card.h"
+#include "sim/card.h"
 
 namespace sim {
 

@@ -54,7 +54,7 @@ for arch in x64 x86; do
 done
 cp "${WIN_BUILD_DIR:-build-win}/lib/zelkor.def" "$sdk/zelkor.def"
 mkdir -p "$sdk/include"
-cp reader/zelkor.h "$sdk/include/"
+cp reader/include/zelkor.h "$sdk/include/"
 cp -r samples "$sdk/samples"
 cp sdk/README.md sdk/README.zh-CN.md "$sdk/"
 # The Python package as it installs with pip (its tests stay in the source tree).

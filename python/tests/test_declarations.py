@@ -27,7 +27,7 @@ C_TYPES = {
 
 def header_prototypes() -> Dict[str, Tuple[str, List[str]]]:
     """name -> (return type, parameter types) of every ZELKOR_API function in zelkor.h."""
-    text = (ROOT / "reader" / "zelkor.h").read_text(encoding="utf-8")
+    text = (ROOT / "reader" / "include" / "zelkor.h").read_text(encoding="utf-8")
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
     text = re.sub(r"//[^\n]*", " ", text)
     text = re.sub(r"^\s*#.*$", " ", text, flags=re.M)  # any macro, however many are added
@@ -59,7 +59,7 @@ def test_every_exported_function_is_declared_as_in_the_header() -> None:
 
 
 def test_card_info_matches_the_header() -> None:
-    text = (ROOT / "reader" / "zelkor.h").read_text(encoding="utf-8")
+    text = (ROOT / "reader" / "include" / "zelkor.h").read_text(encoding="utf-8")
     size = int(re.search(r"#define\s+ZELKOR_UID_SIZE\s+(\d+)", text).group(1))
     fields = re.search(r"typedef struct card_info \{(.*?)\}", text, re.S).group(1)
     assert [" ".join(f.split()) for f in fields.split(";") if f.strip()] == [

@@ -1,4 +1,4 @@
-#include "port_names.h"
+#include "reader/platform/port_names.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Windows names its serial ports itself: port n is the device COM<n>, opened
 // as "\\.\COM<n>" so that numbers above 9 work too.
-#include "port_names.h"
+#include "reader/platform/port_names.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "serial_port.h"
+#include "reader/platform/serial_port.h"
 
 #include <cerrno>
 #include <chrono>

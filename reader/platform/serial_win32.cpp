@@ -2,7 +2,7 @@
 // receive thread can wait for input and for Wake() at the same time: a read
 // first waits for a received-character event (or the wake event, or the time
 // limit), then takes whatever the driver holds without waiting again.
-#include "serial_port.h"
+#include "reader/platform/serial_port.h"
 
 #include <chrono>
 #include <thread>

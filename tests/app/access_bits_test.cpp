@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "access_bits.h"
+#include "app/access_bits.h"
 
 using namespace access_bits;
 

@@ -18,11 +18,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app_test_support.h"
-#include "console_capture.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
-#include "test_main.h"
+#include "tests/app/support/app_test_support.h"
+#include "app/console_capture.h"
+#include "app/parvex_app.h"
+#include "app/parvex_dlg.h"
+#include "tests/app/support/test_main.h"
 #include "zelkor.h"
 
 namespace {

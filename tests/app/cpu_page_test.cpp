@@ -5,12 +5,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app_test_support.h"
-#include "cpu_card.h"
-#include "hex_text.h"
-#include "parvex_app.h"
-#include "reader_model.h"
-#include "sample_cards.h"
+#include "tests/app/support/app_test_support.h"
+#include "app/cpu_card.h"
+#include "app/hex_text.h"
+#include "app/parvex_app.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
 #include "zelkor.h"
 
 namespace {

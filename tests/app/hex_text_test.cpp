@@ -4,8 +4,8 @@
 #include <climits>
 #include <vector>
 
-#include "app_test_support.h"
-#include "hex_text.h"
+#include "tests/app/support/app_test_support.h"
+#include "app/hex_text.h"
 
 using Bytes = std::vector<unsigned char>;
 Q_DECLARE_METATYPE(Bytes)

@@ -19,15 +19,15 @@
 #include <QTextCursor>
 #include <QTimer>
 
-#include "about_dlg.h"
-#include "log_find_bar.h"
-#include "app_test_support.h"
-#include "cpu_card.h"
-#include "mifare_card.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
-#include "whole_card_page.h"
-#include "test_main.h"
+#include "app/about_dlg.h"
+#include "app/log_find_bar.h"
+#include "tests/app/support/app_test_support.h"
+#include "app/cpu_card.h"
+#include "app/mifare_card.h"
+#include "app/parvex_app.h"
+#include "app/parvex_dlg.h"
+#include "app/whole_card_page.h"
+#include "tests/app/support/test_main.h"
 #include "zelkor.h"
 
 namespace {

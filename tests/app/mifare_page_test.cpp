@@ -12,14 +12,14 @@
 
 #include <climits>
 
-#include "access_bits.h"
-#include "app_test_support.h"
-#include "create_control.h"
-#include "hex_text.h"
-#include "mifare_card.h"
-#include "parvex_app.h"
-#include "reader_model.h"
-#include "sample_cards.h"
+#include "app/access_bits.h"
+#include "tests/app/support/app_test_support.h"
+#include "app/create_control.h"
+#include "app/hex_text.h"
+#include "app/mifare_card.h"
+#include "app/parvex_app.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
 #include "zelkor.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app_test_support.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
-#include "test_main.h"
+#include "tests/app/support/app_test_support.h"
+#include "app/parvex_app.h"
+#include "app/parvex_dlg.h"
+#include "tests/app/support/test_main.h"
 #include "zelkor.h"
 
 namespace {

@@ -7,14 +7,14 @@
 
 #include <utility>
 
-#include "app_test_support.h"
-#include "cpu_card.h"
-#include "mifare_card.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
-#include "parvex_state.h"
-#include "test_main.h"
-#include "whole_card_page.h"
+#include "tests/app/support/app_test_support.h"
+#include "app/cpu_card.h"
+#include "app/mifare_card.h"
+#include "app/parvex_app.h"
+#include "app/parvex_dlg.h"
+#include "app/parvex_state.h"
+#include "tests/app/support/test_main.h"
+#include "app/whole_card_page.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app_test_support.h"
+#include "tests/app/support/app_test_support.h"
 #include "card/ultralight_formats.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
-#include "reader_model.h"
-#include "sample_cards.h"
-#include "test_main.h"
-#include "ultralight_page_view.h"
-#include "whole_card_page.h"
+#include "app/parvex_app.h"
+#include "app/parvex_dlg.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
+#include "tests/app/support/test_main.h"
+#include "app/ultralight_page_view.h"
+#include "app/whole_card_page.h"
 #include "zelkor.h"
 
 namespace card = zelkor::card;

@@ -17,20 +17,20 @@
 
 #include <algorithm>
 
-#include "../support/event_after_writes.h"
-#include "app_test_support.h"
+#include "tests/support/event_after_writes.h"
+#include "tests/app/support/app_test_support.h"
 #include "card/access_conditions.h"
 #include "card/dump_formats.h"
 #include "card/hex.h"
-#include "hex_text.h"
-#include "mifare_card.h"
-#include "parvex_app.h"
-#include "parvex_dlg.h"
-#include "reader_model.h"
-#include "sample_cards.h"
-#include "test_main.h"
-#include "whole_card_dump_view.h"
-#include "whole_card_page.h"
+#include "app/hex_text.h"
+#include "app/mifare_card.h"
+#include "app/parvex_app.h"
+#include "app/parvex_dlg.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
+#include "tests/app/support/test_main.h"
+#include "app/whole_card_dump_view.h"
+#include "app/whole_card_page.h"
 #include "zelkor.h"
 
 namespace card = zelkor::card;

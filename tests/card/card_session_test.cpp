@@ -13,9 +13,9 @@
 #include "card/reader_card_link.h"
 #include "card/restore.h"
 #include "words/toolkit_words.h"
-#include "reader_fixture.h"
-#include "reader_model.h"
-#include "sample_cards.h"
+#include "tests/support/reader_fixture.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
 #include "zelkor.h"
 
 namespace zc = zelkor::card;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "card/key_search.h"
-#include "mifare_classic.h"
+#include "sim/mifare_classic.h"
 
 namespace zc = zelkor::card;
 

@@ -12,10 +12,10 @@
 #include "card/reader_card_link.h"
 #include "card/ultralight_card.h"
 #include "card/ultralight_formats.h"
-#include "event_after_writes.h"
-#include "reader_fixture.h"
-#include "reader_model.h"
-#include "sample_cards.h"
+#include "tests/support/event_after_writes.h"
+#include "tests/support/reader_fixture.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
 #include "zelkor.h"
 
 namespace zc = zelkor::card;

@@ -7,10 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "program_runner.h"
-#include "reader_model.h"
-#include "sample_cards.h"
-#include "simulator.h"
+#include "tests/cli/program_runner.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
+#include "sim/simulator.h"
 #include "words/language.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include "cli/decode_text.h"
 
 #include "capture/gbk_decoder.h"
-#include "progress_display.h"
-#include "reader_access.h"
+#include "cli/progress_display.h"
+#include "cli/reader_access.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "../support/event_after_writes.h"
-#include "program_runner.h"
-#include "reader_model.h"
-#include "sample_cards.h"
-#include "simulator.h"
+#include "tests/support/event_after_writes.h"
+#include "tests/cli/program_runner.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
+#include "sim/simulator.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "program_runner.h"
-#include "reader_model.h"
-#include "sample_cards.h"
-#include "simulator.h"
+#include "tests/cli/program_runner.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
+#include "sim/simulator.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "card/dump_formats.h"
 #include "card/hex.h"
 #include "card/key_files.h"
-#include "program_runner.h"
+#include "tests/cli/program_runner.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "program_runner.h"
+#include "tests/cli/program_runner.h"
 
 #include <cerrno>
 #include <chrono>

@@ -28,8 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "reader_fixture.h"
-#include "simulator.h"
+#include "tests/support/reader_fixture.h"
+#include "sim/simulator.h"
 #include "zelkor.h"
 
 extern char **environ;

@@ -16,10 +16,10 @@
 #include <string>
 #include <thread>
 
-#include "reader_fixture.h"
-#include "reader_model.h"
-#include "sample_cards.h"
-#include "simulator.h"
+#include "tests/support/reader_fixture.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
+#include "sim/simulator.h"
 #include "zelkor.h"
 
 namespace {

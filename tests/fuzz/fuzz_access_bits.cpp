@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "access_bits.h"
+#include "app/access_bits.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size < 4) return 0;

@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "hex_text.h"
+#include "app/hex_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "exchange.h"
-#include "session.h"
+#include "reader/exchange.h"
+#include "reader/session.h"
 
 namespace {
 

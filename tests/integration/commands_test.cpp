@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "reader_fixture.h"
+#include "tests/support/reader_fixture.h"
 #include "zelkor.h"
 
 using namespace testing_support;

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "reader_fixture.h"
-#include "reader_model.h"
-#include "sample_cards.h"
+#include "tests/support/reader_fixture.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
 #include "zelkor.h"
 
 using namespace testing_support;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "reader_fixture.h"
+#include "tests/support/reader_fixture.h"
 #include "zelkor.h"
 
 extern char **environ;

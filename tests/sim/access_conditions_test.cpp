@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "access_conditions.h"
+#include "sim/access_conditions.h"
 
 namespace {
 

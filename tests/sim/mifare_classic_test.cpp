@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "sample_cards.h"
+#include "sim/sample_cards.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "reader_model.h"
-#include "sample_cards.h"
+#include "sim/reader_model.h"
+#include "sim/sample_cards.h"
 
 namespace {
 

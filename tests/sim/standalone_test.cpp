@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim_frame.h"
+#include "sim/sim_frame.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // and the password's read protection.
 #include <gtest/gtest.h>
 
-#include "sample_cards.h"
+#include "sim/sample_cards.h"
 
 namespace {
 

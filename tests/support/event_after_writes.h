@@ -7,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include "responder.h"
+#include "sim/responder.h"
 
 namespace testing_support {
 

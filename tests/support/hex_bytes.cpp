@@ -1,4 +1,4 @@
-#include "hex_bytes.h"
+#include "tests/support/hex_bytes.h"
 
 #include <cctype>
 #include <cstdio>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "sim_frame.h"
+#include "sim/sim_frame.h"
 
 namespace hex_bytes {
 

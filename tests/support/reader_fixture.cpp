@@ -1,4 +1,4 @@
-#include "reader_fixture.h"
+#include "tests/support/reader_fixture.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "capture/trace_capture.h"
-#include "hex_bytes.h"
-#include "simulator.h"
+#include "tests/support/hex_bytes.h"
+#include "sim/simulator.h"
 
 namespace testing_support {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "block_address.h"
+#include "reader/block_address.h"
 
 using namespace zelkor;
 

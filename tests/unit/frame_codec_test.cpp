@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "answer_assembly.h"
-#include "frame.h"
-#include "messages.h"
-#include "reader_fixture.h"
-#include "status.h"
+#include "reader/answer_assembly.h"
+#include "reader/frame.h"
+#include "reader/messages.h"
+#include "tests/support/reader_fixture.h"
+#include "reader/status.h"
 
 using namespace zelkor;
 using testing_support::Hex;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/port_names.h"
+#include "reader/platform/port_names.h"
 #include "ports/port_list.h"
 
 using namespace zelkor::platform;

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/serial_port.h"
-#include "pty.h"
+#include "reader/platform/serial_port.h"
+#include "sim/pty.h"
 
 using zelkor::platform::ProbePort;
 using zelkor::platform::ReadStatus;

@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "pty.h"
+#include "sim/pty.h"
 
 namespace {
 

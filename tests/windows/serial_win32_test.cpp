@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/port_names.h"
-#include "platform/serial_port.h"
-#include "wine_support.h"
+#include "reader/platform/port_names.h"
+#include "reader/platform/serial_port.h"
+#include "tests/windows/wine_support.h"
 
 using namespace wine_support;
 using zelkor::platform::ReadStatus;

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "wine_support.h"
+#include "tests/windows/wine_support.h"
 #include "zelkor.h"
 
 using namespace wine_support;

@@ -1,4 +1,4 @@
-#include "wine_support.h"
+#include "tests/windows/wine_support.h"
 
 #include <cctype>
 #include <cstdio>

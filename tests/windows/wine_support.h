@@ -8,8 +8,8 @@
 #include <string>
 
 #include "capture/trace_capture.h"
-#include "hex_bytes.h"
-#include "sim_frame.h"
+#include "tests/support/hex_bytes.h"
+#include "sim/sim_frame.h"
 
 namespace wine_support {
 

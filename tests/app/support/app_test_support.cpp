@@ -1,4 +1,4 @@
-#include "app_test_support.h"
+#include "tests/app/support/app_test_support.h"
 
 #include <QAbstractItemView>
 #include <QDir>

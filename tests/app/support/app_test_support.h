@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "message_service.h"
-#include "simulator.h"
+#include "app/message_service.h"
+#include "sim/simulator.h"
 
 // Records every message box instead of showing it, and answers with queued
 // buttons (Ok when none is queued).
@@ -72,4 +72,4 @@ void PickFromPopup(QComboBox *list, int index);
 template <typename Condition>
 bool WaitUntil(Condition condition, int timeout_ms);
 
-#include "app_test_support.inl"
+#include "tests/app/support/app_test_support.inl"
