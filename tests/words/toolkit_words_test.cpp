@@ -4,11 +4,11 @@
 
 #include <functional>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "card/restore.h"
 #include "card/step_groups.h"
+#include "tests/support/text_checks.h"
 #include "words/plan_text.h"
 #include "words/toolkit_words.h"
 
@@ -149,7 +149,7 @@ class EveryCode : public ::testing::TestWithParam<CodeCase> {};
 TEST_P(EveryCode, IsRenderedInEveryLanguageWithItsArguments) {
     const CodeCase &c = GetParam();
     EXPECT_FALSE(c.code_name.empty());
-    EXPECT_TRUE(std::regex_match(c.code_name, std::regex("[a-z]+(_[a-z]+)*"))) << c.code_name;
+    EXPECT_TRUE(zelkor::test::IsSnakeCase(c.code_name)) << c.code_name;
     const std::string english = c.text(zw::Language::English);
     const std::string chinese = c.text(zw::Language::Chinese);
     if (c.may_be_empty) return;
@@ -160,9 +160,8 @@ TEST_P(EveryCode, IsRenderedInEveryLanguageWithItsArguments) {
         EXPECT_NE(english.find(argument), std::string::npos) << english << " lacks " << argument;
         EXPECT_NE(chinese.find(argument), std::string::npos) << chinese << " lacks " << argument;
     }
-    const std::regex word("[A-Za-z]+");
-    for (auto it = std::sregex_iterator(chinese.begin(), chinese.end(), word); it != std::sregex_iterator(); ++it)
-        EXPECT_TRUE(AllowedInChinese(it->str())) << "\"" << it->str() << "\" in " << chinese;
+    for (const std::string &word : zelkor::test::LatinWords(chinese))
+        EXPECT_TRUE(AllowedInChinese(word)) << "\"" << word << "\" in " << chinese;
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolkit, EveryCode, ::testing::ValuesIn(AllCodes()),

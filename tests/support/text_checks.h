@@ -1,0 +1,57 @@
+// Checks on the texts the front ends show, without std::regex (GCC 12 warns
+// falsely inside it under the sanitizers).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelkor::test {
+
+// "key_not_accepted": lower-case words joined by single underscores.
+inline bool IsSnakeCase(std::string_view name) {
+    if (name.empty() || name.front() == '_' || name.back() == '_') return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c == '_' && name[i + 1] == '_') return false;
+        if (c != '_' && (c < 'a' || c > 'z')) return false;
+    }
+    return true;
+}
+
+inline bool IsLatinLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+inline bool IsWordCharacter(char c) { return IsLatinLetter(c) || (c >= '0' && c <= '9') || c == '_'; }
+
+// The runs of Latin letters in `text`, in order.
+inline std::vector<std::string> LatinWords(std::string_view text) {
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < text.size();) {
+        if (!IsLatinLetter(text[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && IsLatinLetter(text[end])) ++end;
+        words.emplace_back(text.substr(i, end - i));
+        i = end;
+    }
+    return words;
+}
+
+// The runs of letters, digits and underscores in `text` (what \b bounds).
+inline std::vector<std::string> Tokens(std::string_view text) {
+    std::vector<std::string> tokens;
+    for (std::size_t i = 0; i < text.size();) {
+        if (!IsWordCharacter(text[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && IsWordCharacter(text[end])) ++end;
+        tokens.emplace_back(text.substr(i, end - i));
+        i = end;
+    }
+    return tokens;
+}
+
+}  // namespace zelkor::test
