@@ -22,36 +22,22 @@ inline bool IsSnakeCase(std::string_view name) {
 inline bool IsLatinLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 inline bool IsWordCharacter(char c) { return IsLatinLetter(c) || (c >= '0' && c <= '9') || c == '_'; }
 
-// The runs of Latin letters in `text`, in order.
-inline std::vector<std::string> LatinWords(std::string_view text) {
-    std::vector<std::string> words;
+// The runs of characters that `in_run` accepts, in order.
+template <class Predicate>
+std::vector<std::string> Runs(std::string_view text, Predicate in_run) {
+    std::vector<std::string> runs;
     for (std::size_t i = 0; i < text.size();) {
-        if (!IsLatinLetter(text[i])) {
-            ++i;
-            continue;
-        }
         std::size_t end = i;
-        while (end < text.size() && IsLatinLetter(text[end])) ++end;
-        words.emplace_back(text.substr(i, end - i));
-        i = end;
+        while (end < text.size() && in_run(text[end])) ++end;
+        if (end > i) runs.emplace_back(text.substr(i, end - i));
+        i = end > i ? end : i + 1;
     }
-    return words;
+    return runs;
 }
 
+// The words of Latin letters in `text`.
+inline std::vector<std::string> LatinWords(std::string_view text) { return Runs(text, IsLatinLetter); }
 // The runs of letters, digits and underscores in `text` (what \b bounds).
-inline std::vector<std::string> Tokens(std::string_view text) {
-    std::vector<std::string> tokens;
-    for (std::size_t i = 0; i < text.size();) {
-        if (!IsWordCharacter(text[i])) {
-            ++i;
-            continue;
-        }
-        std::size_t end = i;
-        while (end < text.size() && IsWordCharacter(text[end])) ++end;
-        tokens.emplace_back(text.substr(i, end - i));
-        i = end;
-    }
-    return tokens;
-}
+inline std::vector<std::string> Tokens(std::string_view text) { return Runs(text, IsWordCharacter); }
 
 }  // namespace zelkor::test
