@@ -9,10 +9,12 @@
 namespace zelkor::cli {
 
 using words::Language;
+using words::Say;
 
-// `english` or `chinese`, as `language` asks.
-inline std::string Say(Language language, std::string english, std::string chinese) {
-    return language == Language::Chinese ? std::move(chinese) : std::move(english);
+// The language the locale asks for, read once.
+inline Language ProgramLanguage() {
+    static const Language language = words::LanguageFromEnvironment();
+    return language;
 }
 
 // A message made where the language is not known, shown by whoever knows it.

@@ -61,7 +61,7 @@ std::string KeySummary(std::span<const card::SectorKeys> keys, Language language
 }
 
 std::string LossText(const card::Reselection &found, std::span<const std::uint8_t> uid) {
-    return words::Text(found, uid, ToolkitLanguage());
+    return words::Text(found, uid, ProgramLanguage());
 }
 
 }  // namespace zelkor::cli

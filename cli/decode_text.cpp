@@ -5,20 +5,10 @@
 #include <vector>
 
 #include "card/hex.h"
+#include "words/toolkit_words.h"
 
 namespace zelkor::cli {
 namespace {
-
-// Parvex's names for who may do an operation.
-std::string AccessNameChinese(card::Access access) {
-    switch (access) {
-    case card::Access::Never: return "从不";
-    case card::Access::KeyA: return "密钥A";
-    case card::Access::KeyB: return "密钥B";
-    case card::Access::KeyAOrB: return "密钥A或B";
-    }
-    return "从不";
-}
 
 // Columns on a terminal: a Chinese character takes two.
 std::size_t DisplayWidth(const std::string &text) {
@@ -46,7 +36,7 @@ std::string Line(const std::string &label, const std::string &bits, const std::v
 
 std::string Row(const std::string &label, card::Condition condition, std::initializer_list<card::Access> rights) {
     std::vector<std::string> names;
-    for (const card::Access access : rights) names.push_back(AccessNameChinese(access));
+    for (const card::Access access : rights) names.push_back(words::AccessText(access, Language::Chinese));
     return Line(label, card::ConditionBits(condition), names);
 }
 

@@ -197,7 +197,7 @@ int RunRestore(Program &program, const RestoreOptions &options) {
 
     const card::RestorePlan plan = card::PlanRestore(file, card_now, {options.trailers, options.force});
     nlohmann::json out = {{"plan", PlanJson(plan)}, {"dry_run", options.dry_run}};
-    if (const auto status = EndsWithPlan(program, words::PlanText(plan, ToolkitLanguage()), plan.HasFatal(), options.dry_run, out))
+    if (const auto status = EndsWithPlan(program, words::PlanText(plan, ProgramLanguage()), plan.HasFatal(), options.dry_run, out))
         return *status;
     const card::RestoreReport report = WritePlan(program, reader, plan);
     NoteFailures(program, report.failures);

@@ -21,7 +21,7 @@ struct Program::Capture {
 
 Program::Program()
     : app_("zelkor: whole-card work with a serial contactless card reader", "zelkor"),
-      language_(words::LanguageFromEnvironment()),
+      language_(ProgramLanguage()),
       console_(std::make_unique<Console>(platform::StderrIsTerminal())),
       capture_(std::make_unique<Capture>()) {
     app_.require_subcommand(1, 1);

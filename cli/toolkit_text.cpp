@@ -8,11 +8,6 @@ namespace zelkor::cli {
 
 using words::Language;
 
-words::Language ToolkitLanguage() {
-    static const Language language = words::LanguageFromEnvironment();
-    return language;
-}
-
 nlohmann::json LossJson(const card::Reselection &found) {
     const std::string code(words::CodeName(found.outcome));
     return {{"reason", code}, {"code", code}, {"found_uid", card::ToHex(found.uid)}};
@@ -52,16 +47,16 @@ nlohmann::json PlanJson(const card::UltraLightPlan &plan) {
 }
 
 namespace {
-std::string Colon() { return ToolkitLanguage() == Language::Chinese ? "：" : ": "; }
+std::string Colon() { return ProgramLanguage() == Language::Chinese ? "：" : ": "; }
 }  // namespace
 
 std::string FailureNote(const card::BlockFailure &failure) {
-    return words::BlockName(failure.block, ToolkitLanguage()) + Colon() + words::Text(failure, ToolkitLanguage());
+    return words::BlockName(failure.block, ProgramLanguage()) + Colon() + words::Text(failure, ProgramLanguage());
 }
 
 std::string FailureNote(const card::PageFailure &failure) {
-    const std::string page = ToolkitLanguage() == Language::Chinese ? "页 " : "page ";
-    return page + std::to_string(failure.page) + Colon() + words::Text(failure.reason, ToolkitLanguage());
+    const std::string page = ProgramLanguage() == Language::Chinese ? "页 " : "page ";
+    return page + std::to_string(failure.page) + Colon() + words::Text(failure.reason, ProgramLanguage());
 }
 
 nlohmann::json FailureJson(const card::BlockFailure &failure) {
@@ -78,8 +73,8 @@ nlohmann::json FailureJson(const card::PageFailure &failure) {
             {"code", words::CodeName(failure.reason)}};
 }
 
-std::string WarningText(const card::FileWarning &warning) { return words::Text(warning, ToolkitLanguage()); }
-std::string WarningText(const card::UltraLightFileNote &note) { return words::Text(note, ToolkitLanguage()); }
+std::string WarningText(const card::FileWarning &warning) { return words::Text(warning, ProgramLanguage()); }
+std::string WarningText(const card::UltraLightFileNote &note) { return words::Text(note, ProgramLanguage()); }
 
 nlohmann::json WarningJson(const card::FileWarning &warning) {
     nlohmann::json out = {{"code", words::CodeName(warning.code)}, {"message", words::Text(warning, Language::English)}};

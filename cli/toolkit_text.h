@@ -22,9 +22,6 @@
 
 namespace zelkor::cli {
 
-// English unless the locale asks for Chinese.
-words::Language ToolkitLanguage();
-
 nlohmann::json LossJson(const card::Reselection &found);
 nlohmann::json PlanJson(const card::RestorePlan &plan);
 nlohmann::json PlanJson(const card::UltraLightPlan &plan);

@@ -179,7 +179,7 @@ int RunUltraLightRestore(Program &program, const card::UltraLightImage &file, co
 
     const card::UltraLightPlan plan = card::PlanUltraLightRestore(file, now.image, options.force);
     nlohmann::json out = {{"plan", PlanJson(plan)}, {"dry_run", options.dry_run}};
-    if (const auto status = EndsWithPlan(program, words::PlanText(plan, ToolkitLanguage()), plan.HasFatal(), options.dry_run, out))
+    if (const auto status = EndsWithPlan(program, words::PlanText(plan, ProgramLanguage()), plan.HasFatal(), options.dry_run, out))
         return *status;
     card::UltraLightRestoreReport report;
     {

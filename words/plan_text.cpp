@@ -6,10 +6,6 @@ namespace zelkor::words {
 
 namespace {
 
-std::string Say(Language language, std::string english, std::string chinese) {
-    return language == Language::Chinese ? std::move(chinese) : std::move(english);
-}
-
 std::string FatalLine(const std::string &where, const std::string &reason, Language language) {
     return Say(language, "FATAL: " + where + ": ", "错误：" + where + "：") + reason + "\n";
 }

@@ -9,10 +9,6 @@ using card::KeyType;
 
 namespace {
 
-std::string Say(Language language, std::string english, std::string chinese) {
-    return language == Language::Chinese ? std::move(chinese) : std::move(english);
-}
-
 std::string Hex(std::span<const std::uint8_t> bytes) { return card::ToHex(bytes); }
 std::string Kind(card::CardKind kind) { return std::string(card::KindName(kind)); }
 std::string Letter(KeyType key) { return std::string(1, card::KeyLetter(key)); }
