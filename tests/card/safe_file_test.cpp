@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "card/safe_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace zc = zelkor::card;
 namespace fs = std::filesystem;
@@ -23,15 +24,8 @@ namespace {
 
 class SafeFileTest : public ::testing::Test {
 public:
-    void SetUp() override {
-        char dir[] = "/tmp/zelkor-safe-file-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-    }
-    void TearDown() override {
-        ::chmod(dir_.c_str(), 0700);
-        fs::remove_all(dir_);
-    }
+    // A test may leave the directory read-only.
+    void TearDown() override { ::chmod(dir_.c_str(), 0700); }
     std::string Path(const std::string &name) const { return dir_ + "/" + name; }
     void Write(const std::string &name, const std::string &text, mode_t mode = 0644) const {
         std::ofstream(Path(name)) << text;
@@ -47,7 +41,8 @@ public:
         ::stat(Path(name).c_str(), &st);
         return st.st_mode & 07777;
     }
-    std::string dir_;
+    const zelkor::test::TempDir temp_{"zelkor-safe-file"};
+    const std::string dir_ = temp_.path();
 };
 
 TEST_F(SafeFileTest, ReplacementKeepsModeFollowsLinksAndLeavesOtherFilesAlone) {

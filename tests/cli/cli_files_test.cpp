@@ -18,6 +18,7 @@
 #include "sim/reader_model.h"
 #include "sim/sample_cards.h"
 #include "sim/simulator.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -32,9 +33,6 @@ const std::string kPortText = std::to_string(kPort);
 class CliFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/zelkor-cli-files-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
         fs::create_directory(Path("tmp"));
         model_->PutCard(sim::MakeDemoS50(sim::kFactoryKey));
         ASSERT_TRUE(sim_.Start());
@@ -44,7 +42,6 @@ protected:
     }
     void TearDown() override {
         sim_.Stop();
-        fs::remove_all(dir_);
     }
 
     RunResult Zelkor(const std::vector<std::string> &args, int timeout_ms = 90000) {
@@ -63,7 +60,8 @@ protected:
     std::shared_ptr<sim::ReaderModel> model_ = std::make_shared<sim::ReaderModel>();
     sim::Simulator sim_{model_};
     cli_testing::ProgramRunner runner_{ZELKOR_CLI_PROGRAM};
-    std::string dir_;
+    const zelkor::test::TempDir temp_{"zelkor-cli-files"};
+    const std::string dir_ = temp_.path();
 };
 
 // A failed or incomplete result goes beside a good file, never over it.

@@ -12,6 +12,7 @@
 #include "sim/sample_cards.h"
 #include "sim/simulator.h"
 #include "words/language.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -26,16 +27,12 @@ const std::string kPortText = std::to_string(kPort);
 class CliLanguageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/zelkor-language-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
         model_->PutCard(card_);
         ASSERT_TRUE(sim_.Start());
         ASSERT_TRUE(sim_.Publish(dir_, kPort));
     }
     void TearDown() override {
         sim_.Stop();
-        std::filesystem::remove_all(dir_);
     }
 
     // Arguments starting with "@" name a file in the test's directory.
@@ -58,7 +55,8 @@ protected:
     std::shared_ptr<sim::MifareClassic> card_ = sim::MakeDemoS50(sim::kFactoryKey);
     sim::Simulator sim_{model_};
     cli_testing::ProgramRunner runner_{ZELKOR_CLI_PROGRAM};
-    std::string dir_;
+    const zelkor::test::TempDir temp_{"zelkor-language"};
+    const std::string dir_ = temp_.path();
 };
 
 const std::vector<std::string> kChinese = {"LANG=zh_CN.UTF-8"};

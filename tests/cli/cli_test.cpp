@@ -20,6 +20,7 @@
 #include "sim/reader_model.h"
 #include "sim/sample_cards.h"
 #include "sim/simulator.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -43,9 +44,6 @@ std::string Hex(const sim::Block &block) {
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/zelkor-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
         model_->PutCard(source_);
         ASSERT_TRUE(sim_.Start());
         ASSERT_TRUE(sim_.Publish(dir_, kPort));
@@ -53,7 +51,6 @@ protected:
     }
     void TearDown() override {
         sim_.Stop();
-        std::filesystem::remove_all(dir_);
     }
 
     RunResult Zelkor(const std::vector<std::string> &args, int timeout_ms = 90000) {
@@ -82,7 +79,8 @@ protected:
     std::shared_ptr<sim::MifareClassic> source_ = sim::MakeDemoS50(sim::kFactoryKey);
     sim::Simulator sim_{model_};
     cli_testing::ProgramRunner runner_{ZELKOR_CLI_PROGRAM};
-    std::string dir_;
+    const zelkor::test::TempDir temp_{"zelkor-cli"};
+    const std::string dir_ = temp_.path();
 };
 
 TEST_F(CliTest, KeysSearchesADictionaryAndWritesTheKeyMap) {

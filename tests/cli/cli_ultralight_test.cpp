@@ -14,6 +14,7 @@
 #include "sim/reader_model.h"
 #include "sim/sample_cards.h"
 #include "sim/simulator.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -26,16 +27,12 @@ constexpr int kPort = 8;
 class CliUltraLightTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/zelkor-cli-ul-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
         ASSERT_TRUE(sim_.Start());
         ASSERT_TRUE(sim_.Publish(dir_, kPort));
         runner_.SetEnvironment({"ZELKOR_PORT_DIR=" + dir_});
     }
     void TearDown() override {
         sim_.Stop();
-        std::filesystem::remove_all(dir_);
     }
     RunResult Zelkor(const std::vector<std::string> &args) { return runner_.Run(args, 120000); }
     RunResult OnReader(const std::string &command, std::vector<std::string> args) {
@@ -53,7 +50,8 @@ protected:
     std::shared_ptr<sim::ReaderModel> model_ = std::make_shared<sim::ReaderModel>();
     sim::Simulator sim_{model_};
     cli_testing::ProgramRunner runner_{ZELKOR_CLI_PROGRAM};
-    std::string dir_;
+    const zelkor::test::TempDir temp_{"zelkor-cli-ul"};
+    const std::string dir_ = temp_.path();
 };
 
 struct KindCase {

@@ -10,6 +10,7 @@
 
 #include "reader/platform/port_names.h"
 #include "ports/port_list.h"
+#include "tests/support/temp_dir.h"
 
 using namespace zelkor::platform;
 
@@ -32,18 +33,10 @@ TEST(PortNamesTest, DeviceFamiliesHaveFixedNumbers) {
 
 class PublishedPortsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/zelkor-names-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        ::setenv(kPortDirVariable, dir, 1);
-    }
-    void TearDown() override {
-        for (const char *name : {"COM3", "COM12", "COMx", "other"}) ::unlink((dir_ + "/" + name).c_str());
-        ::rmdir(dir_.c_str());
-        ::unsetenv(kPortDirVariable);
-    }
-    std::string dir_;
+    void SetUp() override { ::setenv(kPortDirVariable, dir_.c_str(), 1); }
+    void TearDown() override { ::unsetenv(kPortDirVariable); }
+    const zelkor::test::TempDir temp_{"zelkor-names"};
+    const std::string dir_ = temp_.path();
 };
 
 TEST_F(PublishedPortsTest, PublishedEntriesWinAndAreListedFirst) {
